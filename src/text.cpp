@@ -1,0 +1,392 @@
+// Formatted output: the text of numbers, the record layout, line ends and
+// the buffering of the console and of the resampled file.
+//
+// Number text. A finite double x is first turned into 17 significant digits,
+// its exact value rounded half up; only then is that digit string cut to the
+// 8 (or 4) digits that are written, again half up, looking at one more digit
+// only. The double rounding is deliberate and visible: the double nearest
+// 1000.00015 lies below it, yet its 17 digits read 10000001500000000 and it
+// is written 1.0000002e+003.
+//
+// Rounding half up at 17 digits needs the first 18 digits of x, truncated:
+// the 18th decides alone. With x = m * 2^e (m < 2^53) and k chosen so that
+// x * 10^k lies in [10^17, 10^19), those digits are floor(m * 5^k * 2^(k+e)).
+// For k <= 32 the product m * 5^k fits in 128 bits, and for x < 2^128 so does
+// m * 2^e: that covers every x from about 1e-15 to 3.4e38 with one multiply
+// and one shift (fast18). Everything else, subnormals and the extremes
+// included, takes the exact decimal expansion of x in a big integer (slow18).
+#include "lindrel.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdarg>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+typedef unsigned __int128 u128;
+
+static const uint64_t p10[20] = {
+    1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
+    100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
+    10000000000000ull, 100000000000000ull, 1000000000000000ull,
+    10000000000000000ull, 100000000000000000ull, 1000000000000000000ull,
+    10000000000000000000ull};
+
+struct pow5s {
+    u128 v[33];
+    constexpr pow5s() : v() {
+        v[0] = 1;
+        for (int i = 1; i < 33; i++) v[i] = v[i - 1] * 5;
+    }
+};
+static constexpr pow5s pow5;
+
+static const char pairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// First 18 digits of x = m * 2^e, truncated, as q in [10^17, 10^18), with
+// x = q * 10^-k plus less than one unit of q. False when out of reach.
+static bool fast18(uint64_t m, int e, uint64_t *q, int *k)
+{
+    int b = 63 - __builtin_clzll(m) + e; // 2^b <= x < 2^(b+1)
+    if (b < -52 || b > 127) return false;
+    int est = (b * 78913) >> 18; // floor(b * log10(2)): x lies in [10^est, 10^(est+2))
+    int kk = 17 - est;
+    uint64_t r;
+    if (kk >= 0) {
+        if (kk > 32) return false;
+        u128 n = (u128)m * pow5.v[kk];
+        int s = -(e + kk);
+        r = (uint64_t)(s <= 0 ? n << -s : n >> s);
+    } else {
+        if (e > 74) return false;
+        // x >= 10^18 is an integer below 2^128; 10^-kk is at most 10^21
+        u128 d = (u128)p10[-kk > 19 ? 19 : -kk];
+        for (int i = 19; i < -kk; i++) d *= 10;
+        r = (uint64_t)(((u128)m << e) / d);
+    }
+    if (r >= p10[18]) { r /= 10; kk--; }
+    *q = r;
+    *k = kk;
+    return true;
+}
+
+// The same by the exact decimal expansion: m * 2^e for e >= 0, and for
+// e < 0 the integer m * 5^-e, which holds the digits of x = m * 5^-e / 10^-e.
+static void slow18(uint64_t m, int e, uint64_t *q, int *k)
+{
+    uint32_t w[96]; // base 10^9, least significant first; 5^1074 * 2^53 has 767 digits
+    int n = 0;
+    for (uint64_t v = m; v; v /= 1000000000) w[n++] = (uint32_t)(v % 1000000000);
+    int left = e < 0 ? -e : e;
+    while (left > 0) {
+        uint64_t f, c = 0;
+        if (e < 0) { int s = left < 12 ? left : 12; f = p10[0]; for (int i = 0; i < s; i++) f *= 5; left -= s; }
+        else { int s = left < 29 ? left : 29; f = 1ull << s; left -= s; }
+        for (int i = 0; i < n; i++) {
+            uint64_t p = (uint64_t)w[i] * f + c;
+            w[i] = (uint32_t)(p % 1000000000);
+            c = p / 1000000000;
+        }
+        while (c) { w[n++] = (uint32_t)(c % 1000000000); c /= 1000000000; }
+    }
+    int top = 0;
+    for (uint32_t v = w[n - 1]; v; v /= 10) top++;
+    int nd = top + 9 * (n - 1);
+    // read the first 18 digits, padding with zeros past the last one
+    uint64_t r = 0;
+    int got = 0;
+    for (int i = n - 1; i >= 0 && got < 18; i--) {
+        int len = i == n - 1 ? top : 9;
+        for (int j = len - 1; j >= 0 && got < 18; j--, got++)
+            r = r * 10 + (w[i] / (uint32_t)p10[j]) % 10;
+    }
+    for (; got < 18; got++) r *= 10;
+    *q = r;
+    *k = 18 - (nd + (e < 0 ? e : 0));
+}
+
+// 17 significant digits of |x| (finite, nonzero) rounded half up, as an
+// integer in [10^16, 10^17), and D with |x| = 0.ddd... * 10^D.
+static void dec17(double x, uint64_t *r, int *d)
+{
+    uint64_t bits;
+    memcpy(&bits, &x, 8);
+    uint64_t m = bits & ((1ull << 52) - 1);
+    int be = (int)(bits >> 52) & 0x7ff;
+    int e = -1074;
+    if (be) { m |= 1ull << 52; e = be - 1075; }
+    uint64_t q;
+    int k;
+    if (!fast18(m, e, &q, &k)) slow18(m, e, &q, &k);
+    uint64_t r17 = (q + 5) / 10;
+    int dd = 18 - k;
+    if (r17 == p10[17]) { r17 = p10[16]; dd++; }
+    *r = r17;
+    *d = dd;
+}
+
+// The sign bit, the quiet bit and nothing else: what invalid operations make.
+static const uint64_t ind = 0xFFF8000000000000ull;
+
+static const char *marker(double x)
+{
+    uint64_t bits;
+    memcpy(&bits, &x, 8);
+    if ((bits & ((1ull << 52) - 1)) == 0) return "1#INF";
+    if (bits == ind) return "1#IND";
+    return bits >> 51 & 1 ? "1#QNAN" : "1#SNAN";
+}
+
+static char *exponent(char *b, int x)
+{
+    *b++ = 'e';
+    *b++ = x < 0 ? '-' : '+';
+    if (x < 0) x = -x;
+    *b++ = (char)('0' + x / 100);
+    memcpy(b, pairs + 2 * (x % 100), 2);
+    return b + 2;
+}
+
+int text_e(char *b, double x)
+{
+    if (x != x || x - x != 0) return text_fp(b, x, 'e', 7);
+    char *s = b;
+    if (x == 0) {
+        memcpy(b, "0.0000000e+000", 14);
+        return 14;
+    }
+    if (x < 0) { *s++ = '-'; x = -x; }
+    uint64_t r;
+    int d;
+    dec17(x, &r, &d);
+    uint32_t r8 = (uint32_t)((r + 500000000) / 1000000000);
+    if (r8 == 100000000) { r8 = 10000000; d++; }
+    uint32_t hi = r8 / 1000000, lo = r8 % 1000000;
+    s[0] = pairs[2 * hi];
+    s[1] = '.';
+    s[2] = pairs[2 * hi + 1];
+    memcpy(s + 3, pairs + 2 * (lo / 10000), 2);
+    memcpy(s + 5, pairs + 2 * (lo / 100 % 100), 2);
+    memcpy(s + 7, pairs + 2 * (lo % 100), 2);
+    return (int)(exponent(s + 9, d - 1) - b);
+}
+
+// Any precision, and the non-finite markers, character by character.
+int text_fp(char *b, double x, char conv, int p)
+{
+    char dig[40]; // the digit string or the marker
+    int len, d;
+    bool neg = false;
+    if (x != x || x - x != 0) {
+        const char *mk = marker(x);
+        len = (int)strlen(mk);
+        memcpy(dig, mk, len);
+        d = 1;
+        neg = std::signbit(x);
+    } else if (x == 0) {
+        dig[0] = '0';
+        len = 1;
+        d = 0;
+    } else {
+        uint64_t r;
+        neg = x < 0;
+        dec17(neg ? -x : x, &r, &d);
+        for (int i = 16; i >= 0; i--, r /= 10) dig[i] = (char)('0' + r % 10);
+        len = 17;
+        while (dig[len - 1] == '0') len--;
+    }
+    if (conv == 'g' && p == 0) p = 1;
+    int n = conv == 'e' ? p + 1 : p;
+    if (n > 30) n = 30;
+    p = conv == 'e' ? n - 1 : n;
+    // cut to n characters; the one after decides the carry by its code
+    char next = n < len ? dig[n] : 0;
+    for (int i = len; i < n; i++) dig[i] = '0';
+    if (next >= '5') {
+        int i = n - 1;
+        while (i >= 0 && dig[i] == '9') dig[i--] = '0';
+        if (i >= 0) dig[i]++;
+        else { dig[0] = '1'; d++; }
+    }
+    bool zero = x == 0;
+    char *s = b;
+    if (neg) *s++ = '-';
+    int xp = d - 1;
+    if (conv == 'e') {
+        *s++ = dig[0];
+        if (p > 0) { *s++ = '.'; memcpy(s, dig + 1, p); s += p; }
+        return (int)(exponent(s, zero ? 0 : xp) - b);
+    }
+    if (zero) { *s++ = '0'; return (int)(s - b); }
+    bool exp = xp < -4 || xp >= p;
+    char *point;
+    if (exp) {
+        *s++ = dig[0];
+        point = s;
+        *s++ = '.';
+        memcpy(s, dig + 1, p - 1);
+        s += p - 1;
+    } else if (d <= 0) {
+        *s++ = '0';
+        point = s;
+        *s++ = '.';
+        for (int i = 0; i < -d; i++) *s++ = '0';
+        memcpy(s, dig, p);
+        s += p;
+    } else {
+        memcpy(s, dig, d);
+        s += d;
+        point = s;
+        *s++ = '.';
+        memcpy(s, dig + d, p - d);
+        s += p - d;
+    }
+    while (s > point + 1 && s[-1] == '0') s--;
+    if (s == point + 1) s--;
+    if (exp) s = exponent(s, xp);
+    return (int)(s - b);
+}
+
+// --- streams ---
+
+// The console collects 4096 characters; the resampled file collects more,
+// since large writes cost less and its bytes are the same either way.
+static const size_t FILE_LIM = 1 << 19;
+static char conbuf[2 * 4096];
+static char filebuf[2 * FILE_LIM + 64];
+static stream con = {1, false, false, 4096, 0, 0, conbuf};
+static stream file = {-1, false, false, FILE_LIM, 0, 0, filebuf};
+stream *out = &con;
+
+void start_output()
+{
+    // a console pipe whose reader has gone must fail a write, not end the run
+    signal(SIGPIPE, SIG_IGN);
+    con.tty = isatty(1);
+}
+
+stream *open_output(const char *name)
+{
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    file.fd = fd;
+    return &file;
+}
+
+// Writes out what the buffer holds. A failed write-out loses those bytes
+// and is remembered; later write-outs are tried again.
+static bool flush(stream *s)
+{
+    bool ok = true;
+    for (size_t at = 0; at < s->n;) {
+        ssize_t w = write(s->fd, s->buf + at, s->n - at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) { ok = false; s->bad = true; break; }
+        at += (size_t)w;
+    }
+    s->n = s->chars = 0;
+    return ok;
+}
+
+static bool put(stream *s, char c)
+{
+    bool ok = true;
+    if (s->chars == s->lim) ok = flush(s);
+    if (c == '\n') s->buf[s->n++] = '\r';
+    s->buf[s->n++] = c;
+    s->chars++;
+    return ok;
+}
+
+static bool puts_n(stream *s, const char *p, int n)
+{
+    for (int i = 0; i < n; i++)
+        if (!put(s, p[i])) return false;
+    return true;
+}
+
+static bool field(stream *s, const char *p, int n, int width)
+{
+    for (int i = n; i < width; i++)
+        if (!put(s, ' ')) return false;
+    return puts_n(s, p, n);
+}
+
+// Expands fmt with its directives: %d, %ld, %s, and %W.Pe / %W.Pg for
+// doubles. A write-out that fails during the call ends the call's text.
+void print(stream *s, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    bool ok = true;
+    for (const char *f = fmt; *f && ok; f++) {
+        if (*f != '%') { ok = put(s, *f); continue; }
+        int width = 0, prec = -1;
+        bool isl = false;
+        while (*++f >= '0' && *f <= '9') width = width * 10 + (*f - '0');
+        if (*f == '.')
+            for (prec = 0; *++f >= '0' && *f <= '9';) prec = prec * 10 + (*f - '0');
+        if (*f == 'l') { isl = true; f++; }
+        char b[48];
+        int n = 0;
+        if (*f == 'd') {
+            long v = isl ? va_arg(ap, long) : va_arg(ap, int);
+            unsigned long u = v < 0 ? 0ul - (unsigned long)v : (unsigned long)v;
+            char r[24];
+            int k = 0;
+            do r[k++] = (char)('0' + u % 10); while (u /= 10);
+            if (v < 0) b[n++] = '-';
+            while (k) b[n++] = r[--k];
+            ok = field(s, b, n, width);
+        } else if (*f == 's') {
+            const char *str = va_arg(ap, const char *);
+            ok = field(s, str, (int)strlen(str), width);
+        } else if (*f == 'e' || *f == 'g') {
+            double v = va_arg(ap, double);
+            n = text_fp(b, v, *f, prec < 0 ? 6 : prec);
+            ok = field(s, b, n, width);
+        } else if (*f == '%') {
+            ok = put(s, '%');
+        } else if (!*f) {
+            break;
+        }
+    }
+    va_end(ap);
+    if (s->tty && ok) flush(s);
+}
+
+// One record: "\n %14.7e %14.7e" with the line end already expanded.
+void write_record(double tt, double v)
+{
+    stream *s = fp[1];
+    if (s->chars + 33 > s->lim) flush(s);
+    char *b = s->buf + s->n;
+    b[0] = '\r';
+    b[1] = '\n';
+    b[2] = ' ';
+    int n = 3 + text_e(b + 3, tt);
+    b[n++] = ' ';
+    n += text_e(b + n, v);
+    s->n += n;
+    s->chars += n - 1;
+}
+
+// Ends the run: writes out the resampled file, reports a failure to write
+// it, then writes out the console. Returns the exit status.
+int finish(int status)
+{
+    if (fp[1]) {
+        flush(fp[1]);
+        if (fp[1]->bad) {
+            print(out, "\n Failed to write file: %s \n", fname[1]);
+            status = 1;
+        }
+    }
+    flush(out);
+    return status;
+}
