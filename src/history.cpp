@@ -152,6 +152,16 @@ static void advise(void *base, size_t len)
     if (e > b) madvise((void *)b, e - b, MADV_HUGEPAGE);
 }
 
+void reset_history()
+{
+    for (int32_t k = 0; k <= last; k++) t[k] = a[k] = 0;
+    t[0] = a[0] = 0;
+    last = nt = 0;
+    full = eof = false;
+    p = n = 0;
+    buf[0] = 0;
+}
+
 void read_history()
 {
     ws[9] = ws[10] = ws[11] = ws[12] = ws[13] = ws[32] = true;

@@ -40,6 +40,7 @@ extern int32_t nt;            // pair reads attempted
 extern bool full;             // the store filled and a number was left unread
 
 void read_history();
+void reset_history(); // back to the state at process start, for tests
 
 // Scans one number at p, within [p, e). Returns the number of bytes taken
 // (0 for none), with *ok false when the bytes taken are a lone sign or point

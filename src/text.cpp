@@ -275,6 +275,8 @@ stream *open_output(const char *name)
     int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
     file.fd = fd;
+    file.bad = false;
+    file.n = file.chars = 0;
     return &file;
 }
 
