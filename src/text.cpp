@@ -152,7 +152,138 @@ static char *exponent(char *b, int x)
     return b + 2;
 }
 
-int text_e(char *b, double x)
+// The record's fast path. For x in [2^-49, 2^51), about 1.8e-15 to 2.2e15,
+// the biased exponent alone fixes k (17 - floor(log10 of the binade's
+// bottom)) and the shift s, so the 18 digits are (m * 5^k) >> s, or a tenth
+// of that when x lies in the binade's upper decade. The table is built once.
+struct fastrow {
+    u128 p5;  // 5^k
+    int8_t s; // shift, 0 to 127
+    int8_t d; // D when the product has 18 digits
+};
+static const int FAST_LO = 1075 - 101, FAST_HI = 1075 - 2; // biased exponents
+struct fasttab {
+    fastrow r[FAST_HI - FAST_LO + 1];
+    constexpr fasttab() : r()
+    {
+        for (int be = FAST_LO; be <= FAST_HI; be++) {
+            int e = be - 1075, b = 52 + e;
+            int k = 17 - ((b * 78913) >> 18);
+            r[be - FAST_LO] = {pow5.v[k], (int8_t)(-(e + k)), (int8_t)(18 - k)};
+        }
+    }
+};
+static constexpr fasttab fast;
+
+// "+003" for every exponent from -324 to 308
+struct exptab {
+    char c[633][4];
+    constexpr exptab() : c()
+    {
+        for (int x = -324; x <= 308; x++) {
+            int u = x < 0 ? -x : x;
+            char *p = c[x + 324];
+            p[0] = x < 0 ? '-' : '+';
+            p[1] = (char)('0' + u / 100);
+            p[2] = (char)('0' + u / 10 % 10);
+            p[3] = (char)('0' + u % 10);
+        }
+    }
+};
+static constexpr exptab exps;
+
+// Eight digits of v (10^7 <= v < 10^8) as "d.ddddddd", nine bytes at s:
+// the digits go to s + 1 in one store, then the first moves before the point.
+static inline void eight(char *s, uint32_t v)
+{
+    uint64_t x = v / 10000 | (uint64_t)(v % 10000) << 32;
+    uint64_t h = (x * 10486) >> 20 & 0x0000007F0000007Full; // /100 in each half
+    x = h | (x - h * 100) << 16;
+    h = (x * 103) >> 10 & 0x000F000F000F000Full; // /10 in each quarter
+    x = h | (x - h * 10) << 8;
+    x |= 0x3030303030303030ull;
+    memcpy(s + 1, &x, 8);
+    s[0] = s[1];
+    s[1] = '.';
+}
+
+// A faster road still, for x in [2^-49, 2^24), about 1.8e-15 to 1.7e7:
+// y = x * 10^k with an exact power of ten lands in [10^7, 10^8) after one
+// rounding, within 2e-8 of the exact product. The written digits are y
+// rounded half up unless the 17-digit rounding could move y across a half;
+// that needs the fraction of y within 1e-9 of 0.5, so anything within 1e-7
+// of it takes the exact road instead.
+struct dblrow {
+    double p, q; // 10^k and 10^(k-1), both exact
+    int d;       // D for x below 10^(D)
+};
+static const int DBL_LO = 1023 - 49, DBL_HI = 1023 + 23;
+struct dbltab {
+    dblrow r[DBL_HI - DBL_LO + 1];
+    constexpr dbltab() : r()
+    {
+        for (int be = DBL_LO; be <= DBL_HI; be++) {
+            int est = ((be - 1023) * 78913) >> 18;
+            int k = 7 - est; // 1 to 22
+            double p = 1, q = 1;
+            for (int i = 0; i < k; i++) p *= 10;
+            for (int i = 1; i < k; i++) q *= 10;
+            r[be - DBL_LO] = {p, q, est + 1};
+        }
+    }
+};
+static constexpr dbltab dbl;
+
+static int text_e_slow(char *b, double x);
+
+static inline int text_e_fast(char *b, double x)
+{
+    uint64_t bits;
+    memcpy(&bits, &x, 8);
+    unsigned be = (unsigned)(bits >> 52) & 0x7ff;
+    int neg = (int)(bits >> 63);
+    b[0] = '-';
+    char *s = b + neg;
+    uint32_t r8;
+    int d;
+    if (be - DBL_LO <= (unsigned)(DBL_HI - DBL_LO)) {
+        const dblrow &f = dbl.r[be - DBL_LO];
+        double ax = neg ? -x : x;
+        bool up = ax * f.p >= 1e8;
+        double y = ax * (up ? f.q : f.p);
+        r8 = (uint32_t)y;
+        double fr = y - r8;
+        if (fr - 0.5 > 1e-7 || fr - 0.5 < -1e-7) {
+            r8 += fr > 0.5;
+            d = f.d + up;
+            goto digits;
+        }
+    }
+    if (be - FAST_LO <= (unsigned)(FAST_HI - FAST_LO)) {
+        const fastrow &f = fast.r[be - FAST_LO];
+        uint64_t m = (bits & ((1ull << 52) - 1)) | 1ull << 52;
+        uint64_t r = (uint64_t)(((u128)m * f.p5) >> f.s);
+        d = f.d;
+        bool big = r >= p10[18];
+        r = big ? r / 10 : r;
+        d += big;
+        uint64_t r17 = (r + 5) / 10;
+        r8 = (uint32_t)((r17 + 500000000) / 1000000000);
+    } else {
+        return text_e_slow(b, x);
+    }
+digits:
+    if (r8 == 100000000) { r8 = 10000000; d++; }
+    eight(s, r8);
+    s[9] = 'e';
+    memcpy(s + 10, exps.c[d - 1 + 324], 4);
+    return 14 + neg;
+}
+
+int text_e(char *b, double x) { return text_e_fast(b, x); }
+
+// Zero, the extremes and the non-finite values.
+static int text_e_slow(char *b, double x)
 {
     if (x != x || x - x != 0) return text_fp(b, x, 'e', 7);
     char *s = b;
@@ -166,13 +297,7 @@ int text_e(char *b, double x)
     dec17(x, &r, &d);
     uint32_t r8 = (uint32_t)((r + 500000000) / 1000000000);
     if (r8 == 100000000) { r8 = 10000000; d++; }
-    uint32_t hi = r8 / 1000000, lo = r8 % 1000000;
-    s[0] = pairs[2 * hi];
-    s[1] = '.';
-    s[2] = pairs[2 * hi + 1];
-    memcpy(s + 3, pairs + 2 * (lo / 10000), 2);
-    memcpy(s + 5, pairs + 2 * (lo / 100 % 100), 2);
-    memcpy(s + 7, pairs + 2 * (lo % 100), 2);
+    eight(s, r8);
     return (int)(exponent(s + 9, d - 1) - b);
 }
 
@@ -371,9 +496,9 @@ void write_record(double tt, double v)
     b[0] = '\r';
     b[1] = '\n';
     b[2] = ' ';
-    int n = 3 + text_e(b + 3, tt);
+    int n = 3 + text_e_fast(b + 3, tt);
     b[n++] = ' ';
-    n += text_e(b + n, v);
+    n += text_e_fast(b + n, v);
     s->n += n;
     s->chars += n - 1;
 }
