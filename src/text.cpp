@@ -192,8 +192,9 @@ struct exptab {
 };
 static constexpr exptab exps;
 
-// Eight digits of v (10^7 <= v < 10^8) as "d.ddddddd", nine bytes at s:
-// the digits go to s + 1 in one store, then the first moves before the point.
+// Eight digits of v (10^7 <= v < 10^8) as "d.ddddddd", nine bytes at s,
+// by halving the digit groups within one 64-bit word: 4+4, 2+2+2+2, then
+// single digits, the first digit in the lowest byte.
 static inline void eight(char *s, uint32_t v)
 {
     uint64_t x = v / 10000 | (uint64_t)(v % 10000) << 32;
@@ -202,8 +203,8 @@ static inline void eight(char *s, uint32_t v)
     h = (x * 103) >> 10 & 0x000F000F000F000Full; // /10 in each quarter
     x = h | (x - h * 10) << 8;
     x |= 0x3030303030303030ull;
+    s[0] = (char)x;
     memcpy(s + 1, &x, 8);
-    s[0] = s[1];
     s[1] = '.';
 }
 
@@ -249,12 +250,16 @@ static inline int text_e_fast(char *b, double x)
     if (be - DBL_LO <= (unsigned)(DBL_HI - DBL_LO)) {
         const dblrow &f = dbl.r[be - DBL_LO];
         double ax = neg ? -x : x;
-        bool up = ax * f.p >= 1e8;
-        double y = ax * (up ? f.q : f.p);
-        r8 = (uint32_t)y;
-        double fr = y - r8;
-        if (fr - 0.5 > 1e-7 || fr - 0.5 < -1e-7) {
-            r8 += fr > 0.5;
+        double y = ax * f.p, yq = ax * f.q;
+        bool up = y >= 1e8;
+        y = up ? yq : y;
+        // adding 2^52 rounds y to an integer, which the low bits then hold
+        double z = y + 0x1p52;
+        double fr = y - (z - 0x1p52); // -0.5 to 0.5
+        if (fr < 0.5 - 1e-7 && fr > -0.5 + 1e-7) {
+            uint64_t zb;
+            memcpy(&zb, &z, 8);
+            r8 = (uint32_t)zb;
             d = f.d + up;
             goto digits;
         }
