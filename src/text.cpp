@@ -192,20 +192,25 @@ struct exptab {
 };
 static constexpr exptab exps;
 
-// Eight digits of v (10^7 <= v < 10^8) as "d.ddddddd", nine bytes at s,
-// by halving the digit groups within one 64-bit word: 4+4, 2+2+2+2, then
-// single digits, the first digit in the lowest byte.
+// "0000" to "9999": four digits in one load.
+struct quads {
+    char c[10000][4];
+    constexpr quads() : c()
+    {
+        for (int v = 0; v < 10000; v++)
+            for (int i = 3, u = v; i >= 0; i--, u /= 10) c[v][i] = (char)('0' + u % 10);
+    }
+};
+static constexpr quads quad;
+
+// Eight digits of v (10^7 <= v < 10^8) as "d.ddddddd", nine bytes at s.
 static inline void eight(char *s, uint32_t v)
 {
-    uint64_t x = v / 10000 | (uint64_t)(v % 10000) << 32;
-    uint64_t h = (x * 10486) >> 20 & 0x0000007F0000007Full; // /100 in each half
-    x = h | (x - h * 100) << 16;
-    h = (x * 103) >> 10 & 0x000F000F000F000Full; // /10 in each quarter
-    x = h | (x - h * 10) << 8;
-    x |= 0x3030303030303030ull;
-    s[0] = (char)x;
-    memcpy(s + 1, &x, 8);
+    uint32_t hi = v / 10000, lo = v - hi * 10000;
+    s[0] = quad.c[hi][0];
+    memcpy(s + 1, quad.c[hi], 4);
     s[1] = '.';
+    memcpy(s + 5, quad.c[lo], 4);
 }
 
 // A faster road still, for x in [2^-49, 2^24), about 1.8e-15 to 1.7e7:
