@@ -10,6 +10,9 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
+#include <ctime>
+#include <unistd.h>
 
 static_assert(std::bit_cast<uint64_t>(dt) == 0x3F0A36E2EB1C432Dull, "dt is the double nearest 1/20000");
 
@@ -17,6 +20,52 @@ const char *refused;
 
 static int32_t i, j, js;
 static double tt, num, den, c1, c0, y;
+
+// Progress of a long walk, on standard error when that is a terminal and
+// nowhere otherwise: percent of the span and records written, a few times
+// a second at most, erased when the walk ends. The console transcript and
+// the resampled file never see it.
+static bool shown;
+static double due;
+
+static double now()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+static char *digits(char *b, long v)
+{
+    char r[24];
+    int k = 0;
+    do r[k++] = (char)('0' + v % 10); while (v /= 10);
+    while (k) *b++ = r[--k];
+    return b;
+}
+
+static void progress()
+{
+    double tn = now();
+    if (tn < due) return;
+    due = tn + 0.25;
+    double span = t[last] - t[0];
+    long pc = span > 0 ? (long)(100 * ((tt - t[0]) / span)) : 100;
+    char b[80], *p = b;
+    memcpy(p, "\r lindrel: ", 11);
+    p = digits(p + 11, pc < 0 ? 0 : pc > 100 ? 100 : pc);
+    memcpy(p, "% of the span, ", 15);
+    p = digits(p + 15, (long)i + 1);
+    memcpy(p, " records ", 9);
+    p += 9;
+    shown = write(2, b, p - b) > 0;
+}
+
+static void unshow()
+{
+    static const char blank[] = "\r                                                            \r";
+    if (shown && write(2, blank, sizeof blank - 1) < 0) shown = false;
+}
 
 // The step index is a 32-bit integer: the walk must end by the last step
 // it can count, and it can only end when both end times are finite.
@@ -29,6 +78,8 @@ static const char *beyond_limits()
     return nullptr;
 }
 
+static void walk(bool tty);
+
 void resample()
 {
     print(out, "\n   dt= %12.4g \n", dt);
@@ -38,10 +89,19 @@ void resample()
         print(out, "\n Time span out of range: %s; no grid records were written. \n", refused);
         return;
     }
+    bool tty = isatty(2);
+    if (tty) due = now() + 0.5;
+    walk(tty);
+    unshow();
+}
+
+static void walk(bool tty)
+{
     js = 1;
     for (i = 0;; i++) {
         tt = (double)i * dt + t[0];
         if (tt > t[last]) return;
+        if (tty && (i & 0xFFFFF) == 0) progress();
         if (js > last) {
             js = js - 1 < 0 ? 0 : js - 1;
             continue;
