@@ -53,6 +53,46 @@ static double exact_value(const unsigned char *s, const unsigned char *e, long x
     return v;
 }
 
+// Eight digit characters at p, as one little-endian word: true when every
+// byte lies in '0' to '9'.
+static inline bool eight_digits(uint64_t w)
+{
+    return ((w & 0xF0F0F0F0F0F0F0F0ull) | (((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) >> 4)) ==
+           0x3333333333333333ull;
+}
+
+// Their value: pairs, then quadruples, then the whole, by multiply-adds
+// within the word.
+static inline uint32_t eight_value(uint64_t w)
+{
+    w -= 0x3030303030303030ull;
+    w = w * 10 + (w >> 8);
+    w = ((w & 0x000000FF000000FFull) * (100 + (1000000ull << 32)) +
+         ((w >> 16 & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+    return (uint32_t)w;
+}
+
+// The digits at q, up to lim, into m: the first 19 significant ones are
+// kept, and adj counts the power of ten that the others, or the fraction,
+// leave over. exact stays true while every digit dropped is a zero.
+static inline const unsigned char *digits(const unsigned char *q, const unsigned char *lim, uint64_t *m,
+                                          int *sig, int *adj, bool *exact, bool frac)
+{
+    uint64_t w;
+    while (lim - q >= 8 && *sig <= 11 && (memcpy(&w, q, 8), eight_digits(w))) {
+        *m = *m * 100000000 + eight_value(w);
+        *sig += 8;
+        *adj -= 8 * frac;
+        q += 8;
+    }
+    for (; q < lim && digit(*q); q++) {
+        int c = *q - '0';
+        if (*sig < 19) { *m = *m * 10 + c; ++*sig; *adj -= frac; }
+        else { *adj += !frac; *exact &= c == 0; }
+    }
+    return q;
+}
+
 size_t scan_number(const unsigned char *s, const unsigned char *e, double *v, bool *ok)
 {
     const unsigned char *q = s;
@@ -60,19 +100,21 @@ size_t scan_number(const unsigned char *s, const unsigned char *e, double *v, bo
     if (q < e && (*q == '+' || *q == '-')) neg = *q++ == '-';
     const unsigned char *lim = e - q > MAX_CHARS ? q + MAX_CHARS : e;
     const unsigned char *d0 = q;
-    // the first 19 significant digits in m, the value being m * 10^adj
-    // as long as every digit after them is a zero
+    // the value is m * 10^adj as long as exact holds
     uint64_t m = 0;
-    int sig = 0, adj = 0, nd = 0;
-    bool exact = true, frac = false;
-    for (;; q++) {
-        if (q < lim && *q == '.' && !frac) { frac = true; continue; }
-        if (q == lim || !digit(*q)) break;
-        nd++;
-        int c = *q - '0';
-        if (m == 0 && c == 0) adj -= frac;
-        else if (sig < 19) { m = m * 10 + c; sig++; adj -= frac; }
-        else { adj += !frac; exact &= c == 0; }
+    int sig = 0, adj = 0;
+    bool exact = true;
+    while (q < lim && *q == '0') q++;
+    q = digits(q, lim, &m, &sig, &adj, &exact, false);
+    long nd = q - d0;
+    if (q < lim && *q == '.') {
+        const unsigned char *f = ++q;
+        if (m == 0) {
+            while (q < lim && *q == '0') q++;
+            adj -= (int)(q - f);
+        }
+        q = digits(q, lim, &m, &sig, &adj, &exact, true);
+        nd += q - f;
     }
     *ok = nd > 0;
     if (!*ok) return q - s;
