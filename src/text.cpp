@@ -400,6 +400,10 @@ stream *out = &con;
 
 void start_output()
 {
+    // A standard descriptor that came closed would be handed out again by
+    // the first open, and console text would land in a data file.
+    for (int fd = 0; fd < 3; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd ? O_WRONLY : O_RDONLY) != fd) _exit(1);
     // a console pipe whose reader has gone must fail a write, not end the run
     signal(SIGPIPE, SIG_IGN);
     con.tty = isatty(1);
