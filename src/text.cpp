@@ -75,20 +75,45 @@ static bool fast18(uint64_t m, int e, uint64_t *q, int *k)
     return true;
 }
 
-// The same by the exact decimal expansion: m * 2^e for e >= 0, and for
-// e < 0 the integer m * 5^-e, which holds the digits of x = m * 5^-e / 10^-e.
+// The same for the rest, exactly, in big integers. Below 2^53 (e < 0) the
+// 18 digits are floor(m * 10^k / 2^-e): m * 10^k, at most 1186 bits, in
+// 64-bit limbs, then read at bit -e. Above 2^128 they come from the decimal
+// expansion of m * 2^e, built in limbs of 10^9.
 static void slow18(uint64_t m, int e, uint64_t *q, int *k)
 {
-    uint32_t w[96]; // base 10^9, least significant first; 5^1074 * 2^53 has 767 digits
+    int b = 63 - __builtin_clzll(m) + e;
+    int kk = 17 - ((b * 78913) >> 18);
+    if (e < 0) {
+        uint64_t w[20] = {m};
+        int n = 1;
+        for (int left = kk; left > 0;) {
+            int s = left < 19 ? left : 19;
+            left -= s;
+            u128 c = 0;
+            for (int i = 0; i < n; i++) {
+                c += (u128)w[i] * p10[s];
+                w[i] = (uint64_t)c;
+                c >>= 64;
+            }
+            if (c) w[n++] = (uint64_t)c;
+        }
+        int li = -e / 64, bi = -e % 64;
+        uint64_t lo = li < n ? w[li] : 0, hi = li + 1 < n ? w[li + 1] : 0;
+        uint64_t r = bi ? lo >> bi | hi << (64 - bi) : lo;
+        if (r >= p10[18]) { r /= 10; kk--; }
+        *q = r;
+        *k = kk;
+        return;
+    }
+    uint32_t w[40]; // base 10^9, least significant first; 2^1024 has 309 digits
     int n = 0;
     for (uint64_t v = m; v; v /= 1000000000) w[n++] = (uint32_t)(v % 1000000000);
-    int left = e < 0 ? -e : e;
-    while (left > 0) {
-        uint64_t f, c = 0;
-        if (e < 0) { int s = left < 12 ? left : 12; f = p10[0]; for (int i = 0; i < s; i++) f *= 5; left -= s; }
-        else { int s = left < 29 ? left : 29; f = 1ull << s; left -= s; }
+    for (int left = e; left > 0;) {
+        int s = left < 29 ? left : 29;
+        left -= s;
+        uint64_t c = 0;
         for (int i = 0; i < n; i++) {
-            uint64_t p = (uint64_t)w[i] * f + c;
+            uint64_t p = ((uint64_t)w[i] << s) + c;
             w[i] = (uint32_t)(p % 1000000000);
             c = p / 1000000000;
         }
@@ -96,18 +121,16 @@ static void slow18(uint64_t m, int e, uint64_t *q, int *k)
     }
     int top = 0;
     for (uint32_t v = w[n - 1]; v; v /= 10) top++;
-    int nd = top + 9 * (n - 1);
-    // read the first 18 digits, padding with zeros past the last one
+    // the first 18 digits; the number has far more
     uint64_t r = 0;
     int got = 0;
-    for (int i = n - 1; i >= 0 && got < 18; i--) {
+    for (int i = n - 1; got < 18; i--) {
         int len = i == n - 1 ? top : 9;
         for (int j = len - 1; j >= 0 && got < 18; j--, got++)
             r = r * 10 + (w[i] / (uint32_t)p10[j]) % 10;
     }
-    for (; got < 18; got++) r *= 10;
     *q = r;
-    *k = 18 - (nd + (e < 0 ? e : 0));
+    *k = 18 - (top + 9 * (n - 1));
 }
 
 // 17 significant digits of |x| (finite, nonzero) rounded half up, as an
