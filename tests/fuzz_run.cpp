@@ -1,0 +1,146 @@
+// Fuzz target for a whole run after the file setup: the input is written to
+// a file, read as the time history and resampled, the records going to
+// /dev/null. A crash, a sanitizer report or a hang is a finding; so is a
+// store that differs from what a separate model of the file format reads.
+//
+// The resampler writes one record per 5e-05 s of the input's span, so a few
+// bytes such as "0 0 1e4 0" ask for 2e8 records: legitimate work, but no
+// use to the fuzzer. The walk ends at the first step whose grid time passes
+// the last time, and grid times grow with the step, so that step can be
+// found beforehand by bisection; each step scans at most the whole store
+// for its bracket. Inputs whose walk would exceed MAX_STEPS steps or
+// MAX_WORK step-sample visits are read but not resampled. Spans the
+// resampler refuses (non-finite ends, more than 2^31-1 steps) are always
+// passed to it, since it must refuse them at once.
+#include "lindrel.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <locale.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+static const int64_t MAX_STEPS = 1 << 17;
+static const int64_t MAX_WORK = 1 << 24;
+
+static int fd = -1; // the input file, unlinked at once: nothing is left behind
+static stream in;
+static char conbuf[2 * 4096];
+static stream con = {-1, false, false, 4096, 0, 0, conbuf};
+
+// --- the model of the file format ---
+
+static bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+static size_t model_scan(const unsigned char *s, size_t len, bool *ok)
+{
+    size_t i = 0;
+    if (i < len && (s[i] == '+' || s[i] == '-')) i++;
+    const size_t end = std::min(len, i + 349);
+    int nd = 0;
+    while (i < end && is_digit(s[i])) i++, nd++;
+    if (i < end && s[i] == '.')
+        for (i++; i < end && is_digit(s[i]); i++) nd++;
+    if (nd > 0 && i < end && (s[i] == 'e' || s[i] == 'E')) {
+        i++;
+        if (i < end && (s[i] == '+' || s[i] == '-')) i++;
+        while (i < end && is_digit(s[i])) i++;
+    }
+    *ok = nd > 0;
+    return i;
+}
+
+static double c_strtod(const unsigned char *s, size_t n)
+{
+    static locale_t c = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+    std::string str((const char *)s, n);
+    return strtod_l(str.c_str(), nullptr, c);
+}
+
+// Pair reads as the file format defines them; false where the store that
+// read_history left differs.
+static bool same_as_model(const unsigned char *s, size_t n)
+{
+    size_t p = 0;
+    auto next = [&](double *v) {
+        while (p < n && (s[p] == ' ' || (s[p] >= 9 && s[p] <= 13))) p++;
+        bool ok;
+        size_t k = model_scan(s + p, n - p, &ok);
+        if (ok) *v = c_strtod(s + p, k);
+        p += k;
+        return ok;
+    };
+    auto same = [](double x, double y) { return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y); };
+    int32_t i = 0, m = 0;
+    bool f = false;
+    for (;;) {
+        m++;
+        double v, w = 0;
+        if (!next(&v)) break;
+        next(&w);
+        if (i >= MAX_SAMPLES || !same(t[i], v) || !same(a[i], w)) return false;
+        if (++i == MAX_SAMPLES) {
+            f = next(&v);
+            break;
+        }
+    }
+    if (last != i - 1 || nt != m || full != f) return false;
+    return i >= MAX_SAMPLES || (t[i] == 0 && !std::signbit(t[i]) && a[i] == 0 && !std::signbit(a[i]));
+}
+
+// --- the bound on the walk ---
+
+static bool affordable()
+{
+    if (last < 0 || !std::isfinite(t[0]) || !std::isfinite(t[last])) return true;
+    if (!((double)INT32_MAX * dt + t[0] > t[last])) return true;
+    int64_t lo = 0, hi = INT32_MAX;
+    while (lo < hi) {
+        int64_t mid = lo + (hi - lo) / 2;
+        if ((double)mid * dt + t[0] > t[last]) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo <= MAX_STEPS && lo * ((int64_t)last + 1) <= MAX_WORK;
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    const char *dir = getenv("TMPDIR");
+    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/lindrel_fuzz_run_XXXXXX";
+    fd = mkstemp(name.data());
+    if (fd < 0) {
+        perror("mkstemp");
+        abort();
+    }
+    unlink(name.c_str());
+    con.fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    fp[1] = open_output("/dev/null");
+    if (con.fd < 0 || !fp[1]) {
+        perror("/dev/null");
+        abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != (ssize_t)size) abort();
+    lseek(fd, 0, SEEK_SET);
+    in = {fd, false, false, 0, 0, 0, nullptr};
+    fp[0] = &in;
+    out = &con;
+    reset_history();
+    read_history();
+    if (!same_as_model(data, size)) {
+        fprintf(stderr, "the store differs from the model's reading\n");
+        abort();
+    }
+    if (affordable()) resample();
+    return 0;
+}
