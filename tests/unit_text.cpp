@@ -554,14 +554,19 @@ TEST(text_diff, against_reference)
     // where records mostly fall, from 2^-60 to 2^130
     for (int i = 0; i < n(100000); i++) t.check(from_bits(next64()));
     for (int i = 0; i < n(30000); i++) t.check(from_bits(next64() & 0x800FFFFFFFFFFFFFull));
-    for (int i = 0; i < n(40000); i++)
-        t.check(from_bits((next64() & 0x800FFFFFFFFFFFFFull) | (uint64_t)below(2047) << 52));
-    for (int i = 0; i < n(200000); i++)
-        t.check(from_bits((next64() & 0x800FFFFFFFFFFFFFull) | (uint64_t)(963 + below(191)) << 52));
+    for (int i = 0; i < n(40000); i++) {
+        uint64_t u = next64() & 0x800FFFFFFFFFFFFFull;
+        t.check(from_bits(u | (uint64_t)below(2047) << 52));
+    }
+    for (int i = 0; i < n(200000); i++) {
+        uint64_t u = next64() & 0x800FFFFFFFFFFFFFull;
+        t.check(from_bits(u | (uint64_t)(963 + below(191)) << 52));
+    }
 
     // values like those of real files: up to 12 significant digits near 1
     for (int i = 0; i < n(250000); i++) {
-        double v = decimal(digits(1 + below(12)), below(17) - 8);
+        std::string s = digits(1 + below(12));
+        double v = decimal(s, below(17) - 8);
         t.check(below(2) ? -v : v);
     }
 
@@ -599,14 +604,16 @@ TEST(text_diff, against_reference)
                                   "5000000001", "4999999", "499999",     "5000001",  "50000001",
                                   "4",          "45",      "6"};
     for (int i = 0; i < n(40000); i++) {
-        std::string s = digits(8) + tail8[below(13)];
+        std::string s = digits(8);
+        s += tail8[below(13)];
         if (below(4) == 0) s += digits(3);
         t.around(decimal(s, some_exponent()), 3);
     }
     static const char *tail4[] = {"5", "50", "4999999999995", "499999999999", "4999999999999",
                                   "5000000000001", "4", "45"};
     for (int i = 0; i < n(25000); i++) {
-        std::string s = digits(4) + tail4[below(8)];
+        std::string s = digits(4);
+        s += tail4[below(8)];
         if (below(4) == 0) s += digits(3);
         t.around(decimal(s, some_exponent()), 3);
     }
@@ -640,13 +647,17 @@ TEST(text_diff, precisions)
     seed = 0x13198A2E03707344ull;
     differ t;
     for (int i = 0; i < n(20000); i++) {
-        double v;
+        // one draw a statement, so that every compiler makes the same values
+        std::string s;
+        int e;
         switch (i % 4) {
-        case 0: v = from_bits(next64()); break;
-        case 1: v = decimal(digits(1 + below(17)) + (below(2) ? "5" : "49999"), some_exponent()); break;
-        case 2: v = decimal(std::string(1 + below(17), '9') + "5", some_exponent()); break;
-        default: v = decimal(digits(1 + below(8)), below(13) - 6); break;
+        case 0: s = ""; break;
+        case 1: s = digits(1 + below(17)); s += below(2) ? "5" : "49999"; break;
+        case 2: s = std::string(1 + below(17), '9') + "5"; break;
+        default: s = digits(1 + below(8)); break;
         }
+        e = i % 4 == 3 ? below(13) - 6 : some_exponent();
+        double v = s.empty() ? from_bits(next64()) : decimal(s, e);
         ref_form f[2];
         bool tie = ref_forms(v, f);
         for (int p = 0; p <= 17; p++) {
