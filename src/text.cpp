@@ -14,7 +14,9 @@
 // For k <= 32 the product m * 5^k fits in 128 bits, and for x < 2^128 so does
 // m * 2^e: that covers every x from about 1e-15 to 3.4e38 with one multiply
 // and one shift (fast18). Everything else, subnormals and the extremes
-// included, takes the exact decimal expansion of x in a big integer (slow18).
+// included, takes big integers (slow18). A record's numbers mostly take a
+// shorter road still, in doubles, that knows when it must hand over to
+// these (text_e_fast).
 #include "lindrel.h"
 
 #include <cerrno>
@@ -42,11 +44,6 @@ struct pow5s {
     }
 };
 static constexpr pow5s pow5;
-
-static const char pairs[201] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 // First 18 digits of x = m * 2^e, truncated, as q in [10^17, 10^18), with
 // x = q * 10^-k plus less than one unit of q. False when out of reach.
@@ -165,39 +162,6 @@ static const char *marker(double x)
     return bits >> 51 & 1 ? "1#QNAN" : "1#SNAN";
 }
 
-static char *exponent(char *b, int x)
-{
-    *b++ = 'e';
-    *b++ = x < 0 ? '-' : '+';
-    if (x < 0) x = -x;
-    *b++ = (char)('0' + x / 100);
-    memcpy(b, pairs + 2 * (x % 100), 2);
-    return b + 2;
-}
-
-// The record's fast path. For x in [2^-49, 2^51), about 1.8e-15 to 2.2e15,
-// the biased exponent alone fixes k (17 - floor(log10 of the binade's
-// bottom)) and the shift s, so the 18 digits are (m * 5^k) >> s, or a tenth
-// of that when x lies in the binade's upper decade. The table is built once.
-struct fastrow {
-    u128 p5;  // 5^k
-    int8_t s; // shift, 0 to 127
-    int8_t d; // D when the product has 18 digits
-};
-static const int FAST_LO = 1075 - 101, FAST_HI = 1075 - 2; // biased exponents
-struct fasttab {
-    fastrow r[FAST_HI - FAST_LO + 1];
-    constexpr fasttab() : r()
-    {
-        for (int be = FAST_LO; be <= FAST_HI; be++) {
-            int e = be - 1075, b = 52 + e;
-            int k = 17 - ((b * 78913) >> 18);
-            r[be - FAST_LO] = {pow5.v[k], (int8_t)(-(e + k)), (int8_t)(18 - k)};
-        }
-    }
-};
-static constexpr fasttab fast;
-
 // "+003" for every exponent from -324 to 308
 struct exptab {
     char c[633][4];
@@ -214,6 +178,13 @@ struct exptab {
     }
 };
 static constexpr exptab exps;
+
+static char *exponent(char *b, int x)
+{
+    *b = 'e';
+    memcpy(b + 1, exps.c[x + 324], 4);
+    return b + 5;
+}
 
 // "0000" to "9999": four digits in one load.
 struct quads {
@@ -263,6 +234,14 @@ struct dbltab {
 };
 static constexpr dbltab dbl;
 
+// Eight digits and the exponent D - 1: "d.ddddddde+XXX", 14 bytes at s.
+static inline void eight_e(char *s, uint32_t r8, int d)
+{
+    if (r8 == 100000000) { r8 = 10000000; d++; }
+    eight(s, r8);
+    exponent(s + 9, d - 1);
+}
+
 static int text_e_slow(char *b, double x);
 
 static inline int text_e_fast(char *b, double x)
@@ -270,46 +249,21 @@ static inline int text_e_fast(char *b, double x)
     uint64_t bits;
     memcpy(&bits, &x, 8);
     unsigned be = (unsigned)(bits >> 52) & 0x7ff;
+    if (be - DBL_LO > (unsigned)(DBL_HI - DBL_LO)) return text_e_slow(b, x);
+    const dblrow &f = dbl.r[be - DBL_LO];
     int neg = (int)(bits >> 63);
+    double ax = neg ? -x : x;
+    double y = ax * f.p, yq = ax * f.q;
+    bool up = y >= 1e8;
+    y = up ? yq : y;
+    // adding 2^52 rounds y to an integer, which the low bits then hold
+    double z = y + 0x1p52;
+    double fr = y - (z - 0x1p52); // -0.5 to 0.5
+    if (!(fr < 0.5 - 1e-7 && fr > -0.5 + 1e-7)) return text_e_slow(b, x);
+    uint64_t zb;
+    memcpy(&zb, &z, 8);
     b[0] = '-';
-    char *s = b + neg;
-    uint32_t r8;
-    int d;
-    if (be - DBL_LO <= (unsigned)(DBL_HI - DBL_LO)) {
-        const dblrow &f = dbl.r[be - DBL_LO];
-        double ax = neg ? -x : x;
-        double y = ax * f.p, yq = ax * f.q;
-        bool up = y >= 1e8;
-        y = up ? yq : y;
-        // adding 2^52 rounds y to an integer, which the low bits then hold
-        double z = y + 0x1p52;
-        double fr = y - (z - 0x1p52); // -0.5 to 0.5
-        if (fr < 0.5 - 1e-7 && fr > -0.5 + 1e-7) {
-            uint64_t zb;
-            memcpy(&zb, &z, 8);
-            r8 = (uint32_t)zb;
-            d = f.d + up;
-            goto digits;
-        }
-    }
-    if (be - FAST_LO <= (unsigned)(FAST_HI - FAST_LO)) {
-        const fastrow &f = fast.r[be - FAST_LO];
-        uint64_t m = (bits & ((1ull << 52) - 1)) | 1ull << 52;
-        uint64_t r = (uint64_t)(((u128)m * f.p5) >> f.s);
-        d = f.d;
-        bool big = r >= p10[18];
-        r = big ? r / 10 : r;
-        d += big;
-        uint64_t r17 = (r + 5) / 10;
-        r8 = (uint32_t)((r17 + 500000000) / 1000000000);
-    } else {
-        return text_e_slow(b, x);
-    }
-digits:
-    if (r8 == 100000000) { r8 = 10000000; d++; }
-    eight(s, r8);
-    s[9] = 'e';
-    memcpy(s + 10, exps.c[d - 1 + 324], 4);
+    eight_e(b + neg, (uint32_t)zb, f.d + up);
     return 14 + neg;
 }
 
@@ -328,10 +282,8 @@ static int text_e_slow(char *b, double x)
     uint64_t r;
     int d;
     dec17(x, &r, &d);
-    uint32_t r8 = (uint32_t)((r + 500000000) / 1000000000);
-    if (r8 == 100000000) { r8 = 10000000; d++; }
-    eight(s, r8);
-    return (int)(exponent(s + 9, d - 1) - b);
+    eight_e(s, (uint32_t)((r + 500000000) / 1000000000), d);
+    return (int)(s + 14 - b);
 }
 
 // Any precision, and the non-finite markers, character by character.
