@@ -59,6 +59,7 @@ void resample();
 // --- formatted output (text.cpp) ---
 
 extern stream *out; // standard output
+extern stream *err; // standard error, written out at the end of every call
 
 void start_output();
 stream *open_output(const char *name);

@@ -10,7 +10,6 @@
 
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <unistd.h>
 
@@ -35,15 +34,6 @@ static double now()
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-static char *digits(char *b, long v)
-{
-    char r[24];
-    int k = 0;
-    do r[k++] = (char)('0' + v % 10); while (v /= 10);
-    while (k) *b++ = r[--k];
-    return b;
-}
-
 static void progress()
 {
     double tn = now();
@@ -51,20 +41,8 @@ static void progress()
     due = tn + 0.25;
     double span = t[last] - t[0];
     long pc = span > 0 ? (long)(100 * ((tt - t[0]) / span)) : 100;
-    char b[80], *p = b;
-    memcpy(p, "\r lindrel: ", 11);
-    p = digits(p + 11, pc < 0 ? 0 : pc > 100 ? 100 : pc);
-    memcpy(p, "% of the span, ", 15);
-    p = digits(p + 15, (long)i + 1);
-    memcpy(p, " records ", 9);
-    p += 9;
-    shown = write(2, b, p - b) > 0;
-}
-
-static void unshow()
-{
-    static const char blank[] = "\r                                                            \r";
-    if (shown && write(2, blank, sizeof blank - 1) < 0) shown = false;
+    print(err, "\r lindrel: %ld%% of the span, %ld records ", pc < 0 ? 0 : pc > 100 ? 100 : pc, (long)i + 1);
+    shown = true;
 }
 
 // The step index is a 32-bit integer: the walk must end by the last step
@@ -92,7 +70,7 @@ void resample()
     bool tty = isatty(2);
     if (tty) due = now() + 0.5;
     walk(tty);
-    unshow();
+    if (shown) print(err, "\r%60s\r", "");
 }
 
 static void walk(bool tty)

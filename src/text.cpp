@@ -371,7 +371,10 @@ static char conbuf[2 * 4096];
 static char filebuf[2 * FILE_LIM + 64];
 static stream con = {1, false, false, 4096, 0, 0, conbuf};
 static stream file = {-1, false, false, FILE_LIM, 0, 0, filebuf};
+static char errbuf[2 * 256];
+static stream errs = {2, true, false, 256, 0, 0, errbuf};
 stream *out = &con;
+stream *err = &errs;
 
 void start_output()
 {
