@@ -13,6 +13,7 @@
 // resampler refuses (non-finite ends, more than 2^31-1 steps) are always
 // passed to it, since it must refuse them at once.
 #include "lindrel.h"
+#include "reader_model.h"
 
 #include <algorithm>
 #include <bit>
@@ -36,64 +37,17 @@ static stream in;
 static char conbuf[2 * 4096];
 static stream con = {-1, false, false, 4096, 0, 0, conbuf};
 
-// --- the model of the file format ---
-
-static bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-
-static size_t model_scan(const unsigned char *s, size_t len, bool *ok)
-{
-    size_t i = 0;
-    if (i < len && (s[i] == '+' || s[i] == '-')) i++;
-    const size_t end = std::min(len, i + 349);
-    int nd = 0;
-    while (i < end && is_digit(s[i])) i++, nd++;
-    if (i < end && s[i] == '.')
-        for (i++; i < end && is_digit(s[i]); i++) nd++;
-    if (nd > 0 && i < end && (s[i] == 'e' || s[i] == 'E')) {
-        i++;
-        if (i < end && (s[i] == '+' || s[i] == '-')) i++;
-        while (i < end && is_digit(s[i])) i++;
-    }
-    *ok = nd > 0;
-    return i;
-}
-
-static double c_strtod(const unsigned char *s, size_t n)
-{
-    static locale_t c = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    std::string str((const char *)s, n);
-    return strtod_l(str.c_str(), nullptr, c);
-}
-
 // Pair reads as the file format defines them; false where the store that
 // read_history left differs.
 static bool same_as_model(const unsigned char *s, size_t n)
 {
-    size_t p = 0;
-    auto next = [&](double *v) {
-        while (p < n && (s[p] == ' ' || (s[p] >= 9 && s[p] <= 13))) p++;
-        bool ok;
-        size_t k = model_scan(s + p, n - p, &ok);
-        if (ok) *v = c_strtod(s + p, k);
-        p += k;
-        return ok;
-    };
+    model_store m = model_read(s, n);
     auto same = [](double x, double y) { return std::bit_cast<uint64_t>(x) == std::bit_cast<uint64_t>(y); };
-    int32_t i = 0, m = 0;
-    bool f = false;
-    for (;;) {
-        m++;
-        double v, w = 0;
-        if (!next(&v)) break;
-        next(&w);
-        if (i >= MAX_SAMPLES || !same(t[i], v) || !same(a[i], w)) return false;
-        if (++i == MAX_SAMPLES) {
-            f = next(&v);
-            break;
-        }
-    }
-    if (last != i - 1 || nt != m || full != f) return false;
-    return i >= MAX_SAMPLES || (t[i] == 0 && !std::signbit(t[i]) && a[i] == 0 && !std::signbit(a[i]));
+    if (last != m.last || nt != m.nt || full != m.full) return false;
+    for (long k = 0; k <= last; k++)
+        if (!same(t[k], m.t[k]) || !same(a[k], m.a[k])) return false;
+    // the slot after the last sample is untouched
+    return last + 1 >= MAX_SAMPLES || (same(t[last + 1], 0.0) && same(a[last + 1], 0.0));
 }
 
 // --- the bound on the walk ---

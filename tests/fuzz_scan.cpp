@@ -4,6 +4,7 @@
 // held against a separate model of the syntax (bytes taken, number or not)
 // and, for a number, its value against strtod of the text taken.
 #include "lindrel.h"
+#include "reader_model.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,38 +13,6 @@
 #include <cstring>
 #include <locale.h>
 #include <string>
-
-static bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-
-// Sign, digits, point, digits, an exponent only after a digit; at most 349
-// characters after the sign.
-static size_t model_scan(const unsigned char *s, size_t len, bool *ok)
-{
-    size_t i = 0;
-    if (i < len && (s[i] == '+' || s[i] == '-')) i++;
-    const size_t end = std::min(len, i + 349);
-    int nd = 0;
-    while (i < end && is_digit(s[i])) i++, nd++;
-    if (i < end && s[i] == '.')
-        for (i++; i < end && is_digit(s[i]); i++) nd++;
-    if (nd > 0 && i < end && (s[i] == 'e' || s[i] == 'E')) {
-        i++;
-        if (i < end && (s[i] == '+' || s[i] == '-')) i++;
-        while (i < end && is_digit(s[i])) i++;
-    }
-    *ok = nd > 0;
-    return i;
-}
-
-// strtod in the C locale takes a leading plus and stops before an exponent
-// letter without digits, so it reads the taken text as the file's syntax
-// means it; the text is copied so that nothing after it is looked at.
-static double c_strtod(const unsigned char *s, size_t n)
-{
-    static locale_t c = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    std::string str((const char *)s, n);
-    return strtod_l(str.c_str(), nullptr, c);
-}
 
 static void fail(const char *what, const unsigned char *s, size_t n)
 {

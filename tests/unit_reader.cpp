@@ -6,6 +6,7 @@
 // strtod for the values) that reads whole random files the way the reader
 // must. Values are compared by their bit patterns, so -0.0 and +0.0 differ.
 #include "lindrel.h"
+#include "reader_model.h"
 
 #include <gtest/gtest.h>
 
@@ -34,73 +35,11 @@ namespace {
 
 uint64_t bits(double x) { return std::bit_cast<uint64_t>(x); }
 
-// strtod in the C locale, whatever locale the process has.
-double c_strtod(const std::string &s)
-{
-    static locale_t c = newlocale(LC_ALL_MASK, "C", (locale_t)0);
-    return strtod_l(s.c_str(), nullptr, c);
-}
+double c_strtod(const std::string &s) { return ::c_strtod((const unsigned char *)s.data(), s.size()); }
 
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+using store = model_store;
 
-// The number syntax, written out apart from the scanner: a sign, digits, a
-// point and digits, then an exponent only after a digit; at most 349
-// characters after the sign. Returns the bytes taken; *ok tells a number
-// from a lone sign or point (or nothing).
-size_t model_scan(const unsigned char *s, size_t len, bool *ok)
-{
-    size_t i = 0;
-    if (i < len && (s[i] == '+' || s[i] == '-')) i++;
-    const size_t end = std::min(len, i + 349);
-    int nd = 0;
-    while (i < end && is_digit(s[i])) i++, nd++;
-    if (i < end && s[i] == '.')
-        for (i++; i < end && is_digit(s[i]); i++) nd++;
-    if (nd > 0 && i < end && (s[i] == 'e' || s[i] == 'E')) {
-        i++;
-        if (i < end && (s[i] == '+' || s[i] == '-')) i++;
-        while (i < end && is_digit(s[i])) i++;
-    }
-    *ok = nd > 0;
-    return i;
-}
-
-// What a read leaves: the samples, last, nt, full.
-struct store {
-    std::vector<double> t, a;
-    long last = -1, nt = 0;
-    bool full = false;
-};
-
-// The reading phase over a whole file held in memory, by the model.
-store model_read(const std::string &f)
-{
-    store m;
-    const unsigned char *s = (const unsigned char *)f.data();
-    size_t p = 0, n = f.size();
-    auto next = [&](double *v) {
-        while (p < n && (s[p] == ' ' || (s[p] >= 9 && s[p] <= 13))) p++;
-        bool ok;
-        size_t k = model_scan(s + p, n - p, &ok);
-        if (ok) *v = c_strtod(f.substr(p, k));
-        p += k;
-        return ok;
-    };
-    for (;;) {
-        m.nt++;
-        double v, w = 0;
-        if (!next(&v)) break;
-        next(&w);
-        m.t.push_back(v);
-        m.a.push_back(w);
-        if (m.t.size() == (size_t)MAX_SAMPLES) {
-            m.full = next(&v);
-            break;
-        }
-    }
-    m.last = (long)m.t.size() - 1;
-    return m;
-}
+store model_read(const std::string &f) { return ::model_read((const unsigned char *)f.data(), f.size()); }
 
 // --- running the real reader ---
 
