@@ -4,8 +4,9 @@
 //
 // A case states its argv (argv[0] included, so the echo is fixed), the files,
 // directories and links to lay out first, how standard input and output are
-// connected, and what must come out. The program under test is LINDREL_BIN,
-// or the path in the environment variable of that name.
+// connected, the size at which file writes fail if it needs one, and what
+// must come out. The program under test is LINDREL_BIN, or the path in the
+// environment variable of that name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,8 +58,8 @@ entry generated(std::string name, std::function<void(std::string &)> gen)
 // --- what a.out must be afterwards ---
 
 struct outcome {
-    enum { none, bytes, dir, digest } k;
-    std::string data;   // bytes: the whole file; digest: its first bytes
+    enum { none, bytes, dir, digest, link } k;
+    std::string data;   // bytes: the whole file; digest: its first bytes; link: its target
     long records = 0;   // digest: the number of records
     const char *sha256 = nullptr; // digest: of the whole file, lower-case hex
 };
@@ -67,6 +68,8 @@ outcome no_out() { return {outcome::none, {}}; }
 outcome out(std::string bytes) { return {outcome::bytes, std::move(bytes)}; }
 outcome out_dir() { return {outcome::dir, {}}; }
 outcome out_digest(long records, std::string head, const char *sha) { return {outcome::digest, std::move(head), records, sha}; }
+// a.out is still the symbolic link the case laid out, leading to target
+outcome out_link(std::string target) { return {outcome::link, std::move(target)}; }
 
 enum class in_mode { null, closed };
 // pipe, file and tty (a terminal in raw mode, so that it adds no carriage
@@ -83,6 +86,10 @@ struct e2e_case {
     int status;
     in_mode in = in_mode::null;
     out_mode con = out_mode::pipe;
+    // Bytes a file may grow to, 0 for the runner's own bound. Its signal is
+    // ignored, so a write beyond it fails as on a full disk, after writing
+    // what fits.
+    long fsize = 0;
 };
 
 void PrintTo(const e2e_case *c, std::ostream *os) { *os << c->name; }
@@ -128,6 +135,7 @@ std::string summary(long last, const std::string &tl, const std::string &t0, lon
 const std::string step = "\r\n   dt=       5e-005 \r\n";
 const std::string store_full =
     "\r\n Warning: the store is full at 5000000 samples; the rest of the file was not read. \r\n";
+const std::string write_failed = "\r\n Failed to write file: a.out \r\n";
 
 std::string refusal(const std::string &why)
 {
@@ -179,13 +187,36 @@ std::function<void(std::string &)> nano_ramp(long n, std::string tail)
     };
 }
 
+// The records of an input whose first time is 0: the first record, then
+// grid steps 0 to n-1, the value of step k given by its "%14.7e" text.
+std::string grid_records(long n, const std::function<std::string(long)> &value)
+{
+    std::string s = "\r\n " + grid_text(0) + " " + value(0);
+    for (long k = 0; k < n; k++) s += "\r\n " + grid_text(k) + " " + value(k);
+    return s;
+}
+
 // The records of a nano ramp whose last stored time lies below 100 * 5e-05:
 // the first record, then grid steps 0 to 99, every value zero.
 std::string nano_ramp_records()
 {
-    std::string s = "\r\n 0.0000000e+000 0.0000000e+000";
-    for (long k = 0; k < 100; k++) s += "\r\n " + grid_text(k) + " 0.0000000e+000";
-    return s;
+    return grid_records(100, [](long) { return std::string("0.0000000e+000"); });
+}
+
+// n bytes drawn by splitmix64 from seed: the same bytes on every platform.
+std::function<void(std::string &)> random_bytes(uint64_t seed, size_t n)
+{
+    return [seed, n](std::string &s) {
+        uint64_t x = seed;
+        s.reserve(s.size() + n);
+        for (size_t i = 0; i < n; i += 8) {
+            uint64_t z = x += 0x9E3779B97F4A7C15ull;
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+            z ^= z >> 31;
+            for (size_t b = 0; b < 8 && i + b < n; b++) s += (char)(z >> (8 * b));
+        }
+    };
 }
 
 // --- SHA-256, for the outputs too large to spell out ---
@@ -499,6 +530,10 @@ result run(const e2e_case &c, const scratch &s)
         close(err), close(con);
         if (chdir(s.work.c_str()) != 0) _exit(126);
         struct rlimit fsize = {1ul << 30, 1ul << 30}, core = {0, 0};
+        if (c.fsize) {
+            fsize.rlim_cur = fsize.rlim_max = (rlim_t)c.fsize;
+            signal(SIGXFSZ, SIG_IGN);
+        }
         setrlimit(RLIMIT_FSIZE, &fsize);
         setrlimit(RLIMIT_CORE, &core);
         signal(SIGPIPE, SIG_DFL);
@@ -577,6 +612,12 @@ TEST_P(e2e, run)
     case outcome::dir:
         EXPECT_TRUE(there && S_ISDIR(st.st_mode)) << "a.out is no longer a directory";
         break;
+    case outcome::link: {
+        char b[4096];
+        ssize_t k = readlink(aout.c_str(), b, sizeof b);
+        EXPECT_EQ(c.aout.data, std::string(b, k < 0 ? 0 : (size_t)k)) << "a.out is no longer the link";
+        break;
+    }
     case outcome::bytes:
         ASSERT_TRUE(there) << "a.out missing";
         if (std::string d = difference(c.aout.data, slurp(aout)); !d.empty()) ADD_FAILURE() << "a.out: " << d;
