@@ -382,8 +382,10 @@ void start_output()
     // the first open, and console text would land in a data file.
     for (int fd = 0; fd < 3; fd++)
         if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd ? O_WRONLY : O_RDONLY) != fd) _exit(1);
-    // a console pipe whose reader has gone must fail a write, not end the run
+    // A console pipe whose reader has gone, or a resampled file that meets
+    // the file-size limit, must fail a write, not end the run unannounced.
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     con.tty = isatty(1);
 }
 
