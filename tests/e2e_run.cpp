@@ -86,9 +86,8 @@ struct e2e_case {
     int status;
     in_mode in = in_mode::null;
     out_mode con = out_mode::pipe;
-    // Bytes a file may grow to, 0 for the runner's own bound. Its signal is
-    // ignored, so a write beyond it fails as on a full disk, after writing
-    // what fits.
+    // Bytes a file may grow to, 0 for the runner's own bound. A write beyond
+    // it must fail as on a full disk, after writing what fits.
     long fsize = 0;
 };
 
@@ -530,10 +529,10 @@ result run(const e2e_case &c, const scratch &s)
         close(err), close(con);
         if (chdir(s.work.c_str()) != 0) _exit(126);
         struct rlimit fsize = {1ul << 30, 1ul << 30}, core = {0, 0};
-        if (c.fsize) {
-            fsize.rlim_cur = fsize.rlim_max = (rlim_t)c.fsize;
-            signal(SIGXFSZ, SIG_IGN);
-        }
+        if (c.fsize) fsize.rlim_cur = fsize.rlim_max = (rlim_t)c.fsize;
+        // the signal keeps its default action: the program itself must turn
+        // the limit into a failed write
+        signal(SIGXFSZ, SIG_DFL);
         setrlimit(RLIMIT_FSIZE, &fsize);
         setrlimit(RLIMIT_CORE, &core);
         signal(SIGPIPE, SIG_DFL);
