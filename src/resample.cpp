@@ -17,9 +17,6 @@ static_assert(std::bit_cast<uint64_t>(dt) == 0x3F0A36E2EB1C432Dull, "dt is the d
 
 const char *refused;
 
-static int32_t i, j, js;
-static double tt, num, den, c1, c0, y;
-
 // Progress of a long walk, on standard error when that is a terminal and
 // nowhere otherwise: percent of the span and records written, a few times
 // a second at most, erased when the walk ends. The console transcript and
@@ -34,7 +31,7 @@ static double now()
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-static void progress()
+static void progress(int32_t i, double tt)
 {
     double tn = now();
     if (tn < due) return;
@@ -73,26 +70,30 @@ void resample()
     if (shown) print(err, "\r%60s\r", "");
 }
 
+// The walk's working values live in registers: i and js carry from one
+// step to the next, the rest belong to a single step.
 static void walk(bool tty)
 {
-    js = 1;
-    for (i = 0;; i++) {
-        tt = (double)i * dt + t[0];
-        if (tt > t[last]) return;
-        if (tty && (i & 0xFFFFF) == 0) progress();
+    const double t0 = t[0], tl = t[last];
+    int32_t js = 1;
+    for (int32_t i = 0;; i++) {
+        double tt = (double)i * dt + t0;
+        if (tt > tl) return;
+        if (tty && (i & 0xFFFFF) == 0) progress(i, tt);
         if (js > last) {
             js = js - 1 < 0 ? 0 : js - 1;
             continue;
         }
+        int32_t j;
         for (j = js; j <= last; j++) {
             if (j >= 1 && tt == t[j - 1]) { write_record(tt, a[j - 1]); break; }
             if (tt == t[j]) { write_record(tt, a[j]); break; }
             if (j >= 1 && t[j - 1] < tt && tt < t[j]) {
-                num = tt - t[j - 1];
-                den = t[j] - t[j - 1];
-                c1 = num / den;
-                c0 = 1.0 - c1;
-                y = c0 * a[j - 1] + c1 * a[j];
+                double num = tt - t[j - 1];
+                double den = t[j] - t[j - 1];
+                double c1 = num / den;
+                double c0 = 1.0 - c1;
+                double y = c0 * a[j - 1] + c1 * a[j];
                 write_record(tt, y);
                 break;
             }

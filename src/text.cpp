@@ -252,7 +252,9 @@ static inline int text_e_fast(char *b, double x)
     if (be - DBL_LO > (unsigned)(DBL_HI - DBL_LO)) return text_e_slow(b, x);
     const dblrow &f = dbl.r[be - DBL_LO];
     int neg = (int)(bits >> 63);
-    double ax = neg ? -x : x;
+    double ax;
+    uint64_t abits = bits & ~(1ull << 63);
+    memcpy(&ax, &abits, 8);
     double y = ax * f.p, yq = ax * f.q;
     bool up = y >= 1e8;
     y = up ? yq : y;
