@@ -118,6 +118,9 @@ run1() {
     scratch=$(mktemp -d "$out/run.XXXXXX")
     ln -s "$2" "$scratch/a.in"
     local t0 t1 rss rec=0 bytes=0
+    # the previous run's output is still being written back to disk: let
+    # that finish first, so no run pays for the one before it
+    sync
     t0=$EPOCHREALTIME
     # The exit status of a completed lindrel run carries no meaning.
     (cd "$scratch" && /usr/bin/time -f %M -o .rss "$1" a.in >/dev/null 2>.err) || true
