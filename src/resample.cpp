@@ -53,23 +53,6 @@ static const char *beyond_limits()
     return nullptr;
 }
 
-static void walk(bool tty);
-
-void resample()
-{
-    print(out, "\n   dt= %12.4g \n", dt);
-    write_record(t[0], a[0]);
-    if (last == -1) return;
-    if ((refused = beyond_limits())) {
-        print(out, "\n Time span out of range: %s; no grid records were written. \n", refused);
-        return;
-    }
-    bool tty = isatty(2);
-    if (tty) due = now() + 0.5;
-    walk(tty);
-    if (shown) print(err, "\r%60s\r", "");
-}
-
 // The walk's working values live in registers: i and js carry from one
 // step to the next, the rest belong to a single step.
 static void walk(bool tty)
@@ -101,4 +84,19 @@ static void walk(bool tty)
         js = j - 1 < 0 ? 0 : j - 1;
         if (fp[1]->bad) return;
     }
+}
+
+void resample()
+{
+    print(out, "\n   dt= %12.4g \n", dt);
+    write_record(t[0], a[0]);
+    if (last == -1) return;
+    if ((refused = beyond_limits())) {
+        print(out, "\n Time span out of range: %s; no grid records were written. \n", refused);
+        return;
+    }
+    bool tty = isatty(2);
+    if (tty) due = now() + 0.5;
+    walk(tty);
+    if (shown) print(err, "\r%60s\r", "");
 }
