@@ -331,6 +331,17 @@ TEST(print, failed_writeout)
 
 namespace {
 
+// The bytes of a file the test wrote; the file is removed.
+std::string take_file(const std::string &path)
+{
+    std::string r;
+    FILE *f = fopen(path.c_str(), "rb");
+    for (int c; f && (c = fgetc(f)) != EOF;) r += (char)c;
+    if (f) fclose(f);
+    unlink(path.c_str());
+    return r;
+}
+
 // Writes the records through write_record to a file opened as the
 // resampled file is, and returns the file's bytes.
 std::string record_file(const std::vector<std::pair<double, double>> &recs)
@@ -346,12 +357,7 @@ std::string record_file(const std::vector<std::pair<double, double>> &recs)
     EXPECT_EQ(con.bytes(), ""); // no failure line
     close(fp[1]->fd);
     fp[1] = keep;
-    std::string r;
-    FILE *f = fopen(path.c_str(), "rb");
-    for (int c; f && (c = fgetc(f)) != EOF;) r += (char)c;
-    if (f) fclose(f);
-    unlink(path.c_str());
-    return r;
+    return take_file(path);
 }
 
 std::string ref_record(double tt, double v)
@@ -448,11 +454,7 @@ TEST(record, step_line)
     writeout(&con.s, fp[1]);
     close(fp[1]->fd);
     fp[1] = keep;
-    std::string f;
-    FILE *in = fopen(path.c_str(), "rb");
-    for (int c; in && (c = fgetc(in)) != EOF;) f += (char)c;
-    if (in) fclose(in);
-    unlink(path.c_str());
+    std::string f = take_file(path);
     EXPECT_EQ(con.bytes(), "\r\n   dt=       5e-005 \r\n");
     EXPECT_EQ(f, "\r\n 0.0000000e+000 0.0000000e+000");
 }
