@@ -2,17 +2,15 @@
 // the input, taken two at a time as (time, amplitude).
 #include "lindrel.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
 
 double t[MAX_SAMPLES];
 double a[MAX_SAMPLES];
 int32_t last;
 int32_t nt;
 bool full;
+bool rfail;
 
 // A number holds at most 349 characters after its sign.
 static const int MAX_CHARS = 349;
@@ -146,7 +144,7 @@ static const size_t CHUNK = 1 << 20;
 static const size_t KEEP = MAX_CHARS + 2;
 static unsigned char buf[CHUNK + KEEP];
 static size_t p, n;
-static bool eof;
+static bool eof, started;
 
 static bool ws[256];
 
@@ -157,12 +155,18 @@ static void fill()
     n -= p;
     p = 0;
     while (!eof && n < KEEP) {
-        ssize_t r = read(fp[0]->fd, buf + n, CHUNK - n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) eof = true; // a failed read ends the file
-        else n += (size_t)r;
+        long r = os_read(fp[0]->fd, buf + n, CHUNK - n);
+        if (r <= 0) eof = true; // a failed read ends the reading, and is reported
+        if (r < 0) rfail = true;
+        if (r > 0) n += (size_t)r;
     }
     buf[n] = 0; // not white space: ends every run of it
+    // Notepad and many spreadsheet exports begin a UTF-8 file with a
+    // byte-order mark; it is no part of the first number.
+    if (!started) {
+        started = true;
+        if (n >= 3 && memcmp(buf, "\xEF\xBB\xBF", 3) == 0) p = 3;
+    }
 }
 
 static void skip()
@@ -184,22 +188,12 @@ static bool next(double *v)
     return ok;
 }
 
-// The kernel may back the store with huge pages: far fewer page faults
-// when millions of samples are stored.
-static void advise(void *base, size_t len)
-{
-    const uintptr_t huge = 2u << 20;
-    uintptr_t b = ((uintptr_t)base + huge - 1) & ~(huge - 1);
-    uintptr_t e = ((uintptr_t)base + len) & ~(huge - 1);
-    if (e > b) madvise((void *)b, e - b, MADV_HUGEPAGE);
-}
-
 void reset_history()
 {
     for (int32_t k = 0; k <= last; k++) t[k] = a[k] = 0;
     t[0] = a[0] = 0;
     last = nt = 0;
-    full = eof = false;
+    full = eof = started = rfail = false;
     p = n = 0;
     buf[0] = 0;
 }
@@ -207,8 +201,10 @@ void reset_history()
 void read_history()
 {
     ws[9] = ws[10] = ws[11] = ws[12] = ws[13] = ws[32] = true;
-    advise(t, sizeof t);
-    advise(a, sizeof a);
+    // huge pages where the system has them: far fewer page faults when
+    // millions of samples are stored
+    os_advise_huge(t, sizeof t);
+    os_advise_huge(a, sizeof a);
     int32_t i = 0;
     nt = 0;
     for (;;) {

@@ -10,8 +10,6 @@
 
 #include <bit>
 #include <cmath>
-#include <ctime>
-#include <unistd.h>
 
 static_assert(std::bit_cast<uint64_t>(dt) == 0x3F0A36E2EB1C432Dull, "dt is the double nearest 1/20000");
 
@@ -24,16 +22,9 @@ const char *refused;
 static bool shown;
 static double due;
 
-static double now()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
-}
-
 static void progress(int32_t i, double tt)
 {
-    double tn = now();
+    double tn = os_now();
     if (tn < due) return;
     due = tn + 0.25;
     double span = t[last] - t[0];
@@ -77,6 +68,11 @@ static void walk(bool tty)
                 double c1 = num / den;
                 double c0 = 1.0 - c1;
                 double y = c0 * a[j - 1] + c1 * a[j];
+                // Only an invalid operation (infinity minus infinity, zero
+                // times infinity) makes a NaN here, and its sign bit differs
+                // between processors: x86-64 sets it, AArch64 does not. The
+                // record takes the one pattern x86-64 makes, everywhere.
+                if (y != y) y = std::bit_cast<double>(IND_NAN);
                 write_record(tt, y);
                 break;
             }
@@ -95,8 +91,8 @@ void resample()
         print(out, "\n Time span out of range: %s; no grid records were written. \n", refused);
         return;
     }
-    bool tty = isatty(2);
-    if (tty) due = now() + 0.5;
+    bool tty = os_isatty(os_stderr());
+    if (tty) due = os_now() + 0.5;
     walk(tty);
     if (shown) print(err, "\r%60s\r", "");
 }

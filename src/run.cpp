@@ -4,9 +4,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #ifndef LINDREL_VERSION
 #define LINDREL_VERSION "0"
@@ -17,32 +14,21 @@ const char *lname;
 stream *fp[2];
 int iflag;
 
-static stream in = {-1, false, false, 0, 0, 0, nullptr};
+static stream in = {NO_FILE, false, false, 0, 0, 0, nullptr};
 
-// Opens the time history for reading. A directory is refused here: reading
-// it would fail at once and look like an empty file.
+// Opens the time history for reading; a directory is refused.
 static stream *open_input(const char *name)
 {
     if (lname) return nullptr;
-    int fd = open(name, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        return nullptr;
-    }
-    in.fd = fd;
+    os_file f = os_open_read(name);
+    if (f == NO_FILE) return nullptr;
+    in.fd = f;
     return &in;
 }
 
 // True when the name leads to the file already open as the input: opening
 // it for writing would empty the time history before it is read.
-static bool is_input(const char *name)
-{
-    struct stat si, so;
-    return fp[0] && fstat(fp[0]->fd, &si) == 0 && stat(name, &so) == 0 &&
-           si.st_dev == so.st_dev && si.st_ino == so.st_ino;
-}
+static bool is_input(const char *name) { return fp[0] && os_same_file(fp[0]->fd, name); }
 
 void open_files()
 {
@@ -52,8 +38,8 @@ void open_files()
     print(out, "\n\n Enter input filename\n");
     fp[0] = open_input(fname[0]);
     print(out, "\n Enter output filename\n");
-    bool same = is_input(fname[1]);
-    if (!same) fp[1] = open_output(fname[1]);
+    bool same = is_input(fname[1]), busy = false;
+    if (!same) fp[1] = open_output(fname[1], &busy);
     if (!fp[0]) {
         print(out, " Failed to open file: %s \n", lname ? lname : fname[0]);
         std::exit(finish(1));
@@ -61,6 +47,10 @@ void open_files()
     print(out, " File: %s opened. \n", fname[0]);
     if (same) {
         print(out, " Failed to open file: %s (it is the input file) \n", fname[1]);
+        std::exit(finish(1));
+    }
+    if (busy) {
+        print(out, " Failed to open file: %s (in use by another run) \n", fname[1]);
         std::exit(finish(1));
     }
     if (!fp[1]) {
@@ -72,6 +62,7 @@ void open_files()
 
 int main(int argc, char **argv)
 {
+    os_start(&argc, &argv);
     start_output();
     if (argc > 1) {
         print(out, "\n\n  argc = %d ", argc);
@@ -88,5 +79,5 @@ int main(int argc, char **argv)
     open_files();
     read_history();
     resample();
-    return finish(refused || fp[1]->bad ? 1 : 0);
+    return finish(refused ? 1 : 0);
 }

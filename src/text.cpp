@@ -19,13 +19,9 @@
 // these (text_e_fast).
 #include "lindrel.h"
 
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdarg>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 typedef unsigned __int128 u128;
 
@@ -150,15 +146,12 @@ static void dec17(double x, uint64_t *r, int *d)
     *d = dd;
 }
 
-// The sign bit, the quiet bit and nothing else: what invalid operations make.
-static const uint64_t ind = 0xFFF8000000000000ull;
-
 static const char *marker(double x)
 {
     uint64_t bits;
     memcpy(&bits, &x, 8);
     if ((bits & ((1ull << 52) - 1)) == 0) return "1#INF";
-    if (bits == ind) return "1#IND";
+    if (bits == IND_NAN) return "1#IND";
     return bits >> 51 & 1 ? "1#QNAN" : "1#SNAN";
 }
 
@@ -371,31 +364,25 @@ int text_fp(char *b, double x, char conv, int p)
 static const size_t FILE_LIM = 1 << 19;
 static char conbuf[2 * 4096];
 static char filebuf[2 * FILE_LIM + 64];
-static stream con = {1, false, false, 4096, 0, 0, conbuf};
-static stream file = {-1, false, false, FILE_LIM, 0, 0, filebuf};
+static stream con = {NO_FILE, false, false, 4096, 0, 0, conbuf};
+static stream file = {NO_FILE, false, false, FILE_LIM, 0, 0, filebuf};
 static char errbuf[2 * 256];
-static stream errs = {2, true, false, 256, 0, 0, errbuf};
+static stream errs = {NO_FILE, true, false, 256, 0, 0, errbuf};
 stream *out = &con;
 stream *err = &errs;
 
 void start_output()
 {
-    // A standard descriptor that came closed would be handed out again by
-    // the first open, and console text would land in a data file.
-    for (int fd = 0; fd < 3; fd++)
-        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd ? O_WRONLY : O_RDONLY) != fd) _exit(1);
-    // A console pipe whose reader has gone, or a resampled file that meets
-    // the file-size limit, must fail a write, not end the run unannounced.
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);
-    con.tty = isatty(1);
+    con.fd = os_stdout();
+    con.tty = os_isatty(con.fd);
+    errs.fd = os_stderr();
 }
 
-stream *open_output(const char *name)
+stream *open_output(const char *name, bool *busy)
 {
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    file.fd = fd;
+    os_file f = os_open_write(name, busy);
+    if (f == NO_FILE) return nullptr;
+    file.fd = f;
     file.bad = false;
     file.n = file.chars = 0;
     return &file;
@@ -407,8 +394,7 @@ static bool flush(stream *s)
 {
     bool ok = true;
     for (size_t at = 0; at < s->n;) {
-        ssize_t w = write(s->fd, s->buf + at, s->n - at);
-        if (w < 0 && errno == EINTR) continue;
+        long w = os_write(s->fd, s->buf + at, s->n - at);
         if (w <= 0) { ok = false; s->bad = true; break; }
         at += (size_t)w;
     }
@@ -499,12 +485,20 @@ void write_record(double tt, double v)
     s->chars += n - 1;
 }
 
-// Ends the run: writes out the resampled file, reports a failure to write
-// it, then writes out the console. Returns the exit status.
+// Ends the run: writes out and closes the resampled file, reports a failed
+// read of the time history and a failure to write the resampled file (at
+// close too: network file systems and quotas may report it only there),
+// then writes out the console. Returns the exit status.
 int finish(int status)
 {
+    if (rfail) {
+        print(out, "\n Failed to read file: %s \n", fname[0]);
+        status = 1;
+    }
     if (fp[1]) {
         flush(fp[1]);
+        if (!os_close(fp[1]->fd)) fp[1]->bad = true;
+        fp[1]->fd = NO_FILE;
         if (fp[1]->bad) {
             print(out, "\n Failed to write file: %s \n", fname[1]);
             status = 1;
