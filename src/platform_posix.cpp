@@ -63,8 +63,10 @@ os_file os_open_write(const char *name, bool *busy)
         struct flock lk = {};
         lk.l_type = F_WRLCK;
         lk.l_whence = SEEK_SET;
-        if (fcntl(fd, F_SETLK, &lk) != 0) {
-            *busy = errno == EACCES || errno == EAGAIN;
+        // A file system without locks (ENOLCK, some FUSE mounts) is written
+        // unlocked, as before locks existed, rather than not at all.
+        if (fcntl(fd, F_SETLK, &lk) != 0 && (errno == EACCES || errno == EAGAIN)) {
+            *busy = true;
             close(fd);
             return NO_FILE;
         }
