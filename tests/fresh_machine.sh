@@ -21,7 +21,7 @@
 # systems in /var/tmp for a look afterwards. Needs root, debootstrap (it is
 # installed if missing) and the Debian mirror; downloads about 200 MB and
 # takes 15 to 30 minutes, so it is run by hand before a release, not in CI.
-set -eu
+set -euo pipefail
 keep=0
 [ "${1:-}" = --keep ] && { keep=1; shift; }
 repo=$(cd "${1:-$(dirname "$0")/..}" && pwd)
@@ -53,9 +53,9 @@ mountin() {   # mountin ROOT: the kernel file systems a build and its tests use
     mount --bind /dev "$1/dev" && mounts+=("$1/dev")
     mount --bind /dev/pts "$1/dev/pts" && mounts+=("$1/dev/pts")
 }
-# in ROOT COMMAND: runs COMMAND with bash in ROOT as root, in /root/lindrel,
+# inside ROOT COMMAND: runs COMMAND with bash in ROOT as root, in /root/lindrel,
 # with the environment of a fresh login and none of this shell's
-in() {
+inside() {
     local root=$1; shift
     chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
@@ -104,13 +104,14 @@ chroot --userspec=nobody:nogroup "$dev" /usr/bin/env -i HOME=/tmp PATH=/usr/bin:
     bash /tmp/setup.sh > "$top/nonroot.out" 2>&1 || st=$?
 cat "$top/nonroot.out"
 lines=$(wc -l < "$top/nonroot.out")
-[ "$st" -ne 0 ] && [ "$lines" -eq 1 ] && grep -q '^lindrel: missing .*apt-get install' "$top/nonroot.out"
-step "not root, tools missing: one line naming the packages, status $st" $? $SECONDS
+ok=1
+[ "$st" -ne 0 ] && [ "$lines" -eq 1 ] && grep -q '^lindrel: missing .*apt-get install' "$top/nonroot.out" && ok=0
+step "not root, tools missing: one line naming the packages, status $st" $ok $SECONDS
 
 echo "=== 2. quick-start command 1"
 SECONDS=0
 st=0
-in "$dev" "$(cat "$top/cmd1")" || st=$?
+inside "$dev" "$(cat "$top/cmd1")" || st=$?
 t=$SECONDS
 note="status $st"
 if [ "$st" -eq 0 ]; then
@@ -127,31 +128,31 @@ if [ "$st" -eq 0 ]; then
 fi
 step "command 1: tools installed, program built, example resampled" $st $t "$note"
 st=0
-extra=$(in "$dev" "dpkg-query -W -f='\${Package} \${Status}\n' clang libgtest-dev 2>/dev/null | grep ' installed\$' || true")
-tests=$(in "$dev" "ls build 2>/dev/null | grep -E '^(unit|e2e)_tests\$' || true")
+extra=$(inside "$dev" "dpkg-query -W -f='\${Package} \${Status}\n' clang libgtest-dev 2>/dev/null | grep ' installed\$' || true")
+tests=$(inside "$dev" "ls build 2>/dev/null | grep -E '^(unit|e2e)_tests\$' || true")
 [ -z "$extra$tests" ] || st=1
 step "command 1 installed no test tool and built no test" $st 0 "${extra:+installed: $extra }${tests:+built: $tests}"
 
 echo "=== 3. setup.sh again, tools present"
 SECONDS=0
 before=$(md5sum < "$dev/var/lib/dpkg/status")
-said=$(in "$dev" "bash scripts/setup.sh" 2>&1) && st=0 || st=$?
+said=$(inside "$dev" "bash scripts/setup.sh" 2>&1) && st=0 || st=$?
 [ "$st" -eq 0 ] && [ -z "$said" ] && [ "$before" = "$(md5sum < "$dev/var/lib/dpkg/status")" ] || st=1
 step "tools present: installs nothing, says nothing" $st $SECONDS "${said:0:200}"
 
 echo "=== 4. quick-start command 2"
 SECONDS=0
 st=0
-in "$dev" "$(cat "$top/cmd2")" 2>&1 | tee "$top/cmd2.log" || st=$?
-summary=$(grep -E 'tests passed|tests failed' "$top/cmd2.log" | sed 's/^[0-9]*% //' | tr '\n' ';' | sed 's/;$//; s/;/; /g')
+inside "$dev" "$(cat "$top/cmd2")" 2>&1 | tee "$top/cmd2.log" || st=$?
+summary=$(grep -E 'tests passed|tests failed' "$top/cmd2.log" | sed 's/^[0-9]*% //' | tr '\n' ';' | sed 's/;$//; s/;/; /g' || true)
 step "command 2: every test" $st $SECONDS "$summary"
 
 echo "=== 5. the Debian package"
 SECONDS=0
 st=0
-in "$dev" "bash scripts/setup.sh deb && cmake -S . -B build-deb -DLINDREL_TESTS=OFF >/dev/null &&
+inside "$dev" "bash scripts/setup.sh deb && cmake -S . -B build-deb -DLINDREL_TESTS=OFF >/dev/null &&
     cmake --build build-deb -j2 && cd build-deb && cpack -G DEB" || st=$?
-deb=$(cd "$dev/root/lindrel/build-deb" 2>/dev/null && ls lindrel_*_amd64.deb 2>/dev/null | head -n 1)
+deb=$(cd "$dev/root/lindrel/build-deb" 2>/dev/null && ls lindrel_*_amd64.deb 2>/dev/null | head -n 1 || true)
 [ -n "$deb" ] || st=1
 step "cpack -G DEB makes ${deb:-no package}" $st $SECONDS
 if [ -n "$deb" ]; then
@@ -162,27 +163,27 @@ if [ -n "$deb" ]; then
     mountin "$bare"
     SECONDS=0
     st=0
-    in "$bare" "export DEBIAN_FRONTEND=noninteractive && apt-get update -q &&
+    inside "$bare" "export DEBIAN_FRONTEND=noninteractive && apt-get update -q &&
         apt-get install -y -q --no-install-recommends man-db" > "$top/man-db.log" 2>&1 || st=$?
     [ "$st" -eq 0 ] || tail -20 "$top/man-db.log"
     step "man-db on the bare system, for man -w" $st $SECONDS
     SECONDS=0
     st=0
-    in "$bare" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q ./$deb" || st=$?
+    inside "$bare" "DEBIAN_FRONTEND=noninteractive apt-get install -y -q ./$deb" || st=$?
     step "apt-get install ./$deb on the bare system" $st $SECONDS
     st=0
-    in "$bare" "mkdir -p /tmp/run && cd /tmp/run && command -v lindrel && lindrel /root/northridge1994_la116th_ch1_uneven.txt >console.txt &&
+    inside "$bare" "mkdir -p /tmp/run && cd /tmp/run && command -v lindrel && lindrel /root/northridge1994_la116th_ch1_uneven.txt >console.txt &&
         n=\$(tr -cd '\n' < a.out | wc -c) && echo \"a.out: \$n records\" && [ \"\$n\" -eq 1199961 ]" || st=$?
     step "installed lindrel resamples the example" $st 0
     st=0
-    where=$(in "$bare" "man -w lindrel") || st=$?
+    where=$(inside "$bare" "man -w lindrel") || st=$?
     echo "man -w lindrel: $where"
     [ "$where" = /usr/share/man/man1/lindrel.1.gz ] || st=1
-    in "$bare" "MANPAGER=cat MANWIDTH=80 man lindrel 2>&1 | head -n 12" || st=1
+    inside "$bare" "MANPAGER=cat MANWIDTH=80 man lindrel 2>&1 | head -n 12" || st=1
     step "man -w lindrel" $st 0 "$where"
     st=0
-    in "$bare" "DEBIAN_FRONTEND=noninteractive apt-get purge -y -q lindrel" || st=$?
-    left=$(in "$bare" "dpkg-query -W -f='\${Status}' lindrel 2>/dev/null | grep -v not-installed;
+    inside "$bare" "DEBIAN_FRONTEND=noninteractive apt-get purge -y -q lindrel" || st=$?
+    left=$(inside "$bare" "dpkg-query -W -f='\${Status}' lindrel 2>/dev/null | grep -v not-installed;
         ls -d /usr/bin/lindrel /usr/share/man/man1/lindrel.1.gz /usr/share/doc/lindrel 2>/dev/null" || true)
     [ -z "$left" ] || st=1
     step "apt-get purge lindrel leaves nothing" $st 0 "${left:+left: $left}"
