@@ -3,6 +3,8 @@
 //   gen W1 file   5,000,000 samples, uneven steps of 0.05 to 0.15 ms, "%.10g"
 //   gen W2 file   1,001 samples, 0.6 s apart, spanning 600 s, "%.10g"
 //   gen W3 file   2,000,000 samples on the 20 kHz grid, times i*dt, "%.17g"
+//   gen numpy file  2,000,000 samples, uneven steps of 0.05 to 0.15 ms,
+//                   "%.18e" as numpy's savetxt writes by default
 //
 // The files are the same byte for byte on every machine: the random numbers
 // come from splitmix64 with a fixed seed, the sine is our own polynomial over
@@ -112,10 +114,24 @@ static void w3()
     }
 }
 
+// numpy.savetxt's default text: "%.18e", one blank between the columns, a
+// line feed after each row. Nineteen significant digits, so nearly every
+// number is beyond 2^53 as an integer and its last digits are noise below
+// the double's precision.
+static void numpy()
+{
+    const long n = 2000000;
+    double t = 0.0;
+    for (long k = 0; k < n; k++) {
+        put("%.18e %.18e\n", t, signal(t, 1.3, 0.02));
+        t = t + (0.05e-3 + 0.1e-3 * uni());
+    }
+}
+
 int main(int argc, char **argv)
 {
     if (argc != 3) {
-        fprintf(stderr, "usage: gen W1|W2|W3 file\n");
+        fprintf(stderr, "usage: gen W1|W2|W3|numpy file\n");
         return 2;
     }
     void (*make)() = nullptr;
@@ -125,8 +141,10 @@ int main(int argc, char **argv)
         make = w2;
     else if (strcmp(argv[1], "W3") == 0)
         make = w3;
+    else if (strcmp(argv[1], "numpy") == 0)
+        make = numpy;
     if (!make) {
-        fprintf(stderr, "gen: unknown workload %s (W1, W2 or W3)\n", argv[1]);
+        fprintf(stderr, "gen: unknown workload %s (W1, W2, W3 or numpy)\n", argv[1]);
         return 2;
     }
     fo = fopen(argv[2], "wb");
