@@ -22,15 +22,19 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
-# Debian wants the manual page compressed and the licence as the package's
-# copyright file; both are done to the staged tree only, so that
-# `cmake --install` still puts a plain lindrel.1 where it is told.
+# Debian wants the manual page compressed, the licence as the package's
+# copyright file and a changelog: all three are made in the staged tree only, so
+# that `cmake --install` still puts a plain lindrel.1 where it is told.
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/debian-stage.cmake @ONLY CONTENT [=[
 set(root "${CPACK_TEMPORARY_DIRECTORY}/usr")
 execute_process(COMMAND gzip -9nf "${root}/share/man/man1/lindrel.1" COMMAND_ERROR_IS_FATAL ANY)
 file(READ "@PROJECT_SOURCE_DIR@/LICENSE" licence)
 file(WRITE "${root}/share/doc/lindrel/copyright"
   "lindrel: resample a time history onto a uniform 20 kHz grid\n\n${licence}")
+string(TIMESTAMP now "%a, %d %b %Y %H:%M:%S +0000" UTC)
+file(WRITE "${root}/share/doc/lindrel/changelog"
+  "lindrel (@PROJECT_VERSION@) stable; urgency=medium\n\n  * Release @PROJECT_VERSION@; the changes are in the project's history.\n\n -- @CPACK_DEBIAN_PACKAGE_MAINTAINER@  ${now}\n")
+execute_process(COMMAND gzip -9nf "${root}/share/doc/lindrel/changelog" COMMAND_ERROR_IS_FATAL ANY)
 ]=])
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_BINARY_DIR}/debian-stage.cmake)
 
