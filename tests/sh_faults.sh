@@ -35,12 +35,16 @@ if ! ldd "$bin" >/dev/null 2>&1; then
 fi
 so=$tmp/fault_inject.so
 ${CC:-cc} -shared -fPIC -O2 -o "$so" "$src/tests/fault_inject.c" -ldl
-# A sanitizer runtime in a shared library insists on coming first and will
-# not start behind a preloaded one unless told; linked into the program
-# (clang's way) it passes the calls on to the interposer by itself.
-if ldd "$bin" | grep -q libasan; then
-    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
-fi
+# A sanitizer runtime in a shared library (g++'s way) must come first, or
+# it refuses to start: it is preloaded ahead of the interposer, and its
+# own wrappers of read and write pass the calls on. Linked into the
+# program (clang's way) it does the same by itself. The leak check at
+# exit scans the 80 MB sample store for pointers, half a second a run;
+# the program allocates nothing, and the other tests keep the check.
+preload=$so
+asan=$(ldd "$bin" | awk '/libasan/ { print $3 }')
+[ -z "$asan" ] || preload="$asan $so"
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
 rline=$'\r\n Failed to read file: in.txt \r\n'
 wline=$'\r\n Failed to write file: a.out \r\n'
@@ -54,7 +58,7 @@ go() {
     local d=$1
     shift
     local pre=()
-    [ $# -eq 0 ] || pre=(FI_LOG="$d/log" LD_PRELOAD="$so")
+    [ $# -eq 0 ] || pre=(FI_LOG="$d/log" LD_PRELOAD="$preload")
     rm -f "$d/log"
     st=0
     (cd "$d" && exec timeout -k 5 60 env "$@" "${pre[@]}" "$bin" "$arg") > "$d/con" 2> "$d/err" || st=$?
@@ -116,14 +120,20 @@ inject() {
     read)
         # a clean run on the bytes read before the failure, under the
         # same name
-        head -c "$b" "$d/in.txt" > "$tmp/pre/in.txt"
-        go "$tmp/pre"
-        [ "$st" -eq 0 ] || fail "$what: the clean run on its first $b bytes ended with status $st"
-        printf '%s' "$rline" >> "$tmp/pre/con"
-        cmp -s "$tmp/pre/con" "$d/con" ||
-            bad "$what: the console is not that of the first $b bytes and the read line: $(cmp "$tmp/pre/con" "$d/con" 2>&1)"
-        cmp -s "$tmp/pre/a.out" "$d/a.out" ||
-            bad "$what: a.out is not that of the first $b bytes: $(cmp "$tmp/pre/a.out" "$d/a.out" 2>&1)"
+        local p=$tmp/pre
+        if [ "$b" -eq "$(size "$d/in.txt")" ]; then
+            cp "$d/ref.con" "$p/con"
+            cp "$d/ref.out" "$p/a.out"
+        else
+            head -c "$b" "$d/in.txt" > "$p/in.txt"
+            go "$p"
+            [ "$st" -eq 0 ] || fail "$what: the clean run on its first $b bytes ended with status $st"
+        fi
+        printf '%s' "$rline" >> "$p/con"
+        cmp -s "$p/con" "$d/con" ||
+            bad "$what: the console is not that of the first $b bytes and the read line: $(cmp "$p/con" "$d/con" 2>&1)"
+        cmp -s "$p/a.out" "$d/a.out" ||
+            bad "$what: a.out is not that of the first $b bytes: $(cmp "$p/a.out" "$d/a.out" 2>&1)"
         ;;
     write | close)
         { cat "$d/ref.con"; printf '%s' "$wline"; } | cmp -s - "$d/con" ||
@@ -178,10 +188,12 @@ cp "$src/examples/northridge1994_la116th_ch1_uneven.txt" "$tmp/nr/in.txt"
 
 start=$SECONDS
 
-# --- every call on the small input, then with transfers cut to at most
-# 256 kB, which puts failures in the middle of a buffer ---
+# --- every call on the small input (counted in a run that meets an
+# interruption before each read and write, and must not show it), then a
+# sample with transfers cut to at most 256 kB, which puts failures in the
+# middle of a write-out and after short reads ---
 ref "$tmp/small"
-count "$tmp/small" FI_FDS=data
+count "$tmp/small" FI_FDS=data FI_EINTR=1
 [ "${made[read]}" -ge 3 ] && [ "${made[write]}" -ge 5 ] ||
     fail "small: ${made[read]} reads and ${made[write]} writes, too few to sweep"
 for kind in read write close; do
@@ -189,17 +201,17 @@ for kind in read write close; do
 done
 count "$tmp/small" FI_FDS=data FI_SHORT=262144
 for kind in read write; do
-    for n in $(spread 6 "${made[$kind]}"); do inject "$tmp/small" $kind "$n" FI_SHORT=262144; done
+    for n in $(spread 3 "${made[$kind]}"); do inject "$tmp/small" $kind "$n" FI_SHORT=262144; done
 done
-same "$tmp/small" FI_EINTR=1
 
-# --- transfers of 1 to 7 bytes, with and without interruptions, console
-# included ---
+# --- transfers of 1 to 7 bytes, with and without interruptions, on the
+# console too ---
 ref "$tmp/tiny"
 same "$tmp/tiny" FI_SHORT=7
 same "$tmp/tiny" FI_SHORT=7 FI_EINTR=1 FI_SEED=2
 
-# --- the Northridge record: 74 write-outs, a sample of them ---
+# --- the Northridge record, 39 MB of records in some 70 write-outs: a
+# sample of its calls ---
 ref "$tmp/nr"
 count "$tmp/nr" FI_FDS=data
 for kind in read write close; do
