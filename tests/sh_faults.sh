@@ -51,9 +51,10 @@ wline=$'\r\n Failed to write file: a.out \r\n'
 
 # go DIR [VAR=VALUE...]: runs lindrel in DIR on $arg (in.txt there unless
 # set), with the interposer set by the variables, or without it when
-# there are none. Leaves con, err and the interposer's log in DIR and the
-# status in st.
+# there are none; on a terminal when tty is set. Leaves con, err and the
+# interposer's log in DIR and the status in st.
 arg=in.txt
+tty=
 go() {
     local d=$1
     shift
@@ -61,7 +62,14 @@ go() {
     [ $# -eq 0 ] || pre=(FI_LOG="$d/log" LD_PRELOAD="$preload")
     rm -f "$d/log"
     st=0
-    (cd "$d" && exec timeout -k 5 60 env "$@" "${pre[@]}" "$bin" "$arg") > "$d/con" 2> "$d/err" || st=$?
+    if [ -z "$tty" ]; then
+        (cd "$d" && exec timeout -k 5 60 env "$@" "${pre[@]}" "$bin" "$arg") > "$d/con" 2> "$d/err" || st=$?
+    else
+        # script gives the run a terminal for its standard streams, and
+        # keeps what appears there in con
+        (cd "$d" && exec timeout -k 5 60 script -qefc "$(printf '%q ' env "$@" "${pre[@]}" "$bin" "$arg")" "$d/con") \
+            > /dev/null 2> "$d/err" || st=$?
+    fi
     [ "$st" -ne 124 ] && [ "$st" -ne 137 ] || fail "$(basename "$d") ${*:-}: still running after 60 s"
     [ "$st" -le 1 ] || fail "$(basename "$d") ${*:-}: ended with status $st"
     [ ! -s "$d/err" ] || fail "$(basename "$d") ${*:-}: standard error: $(head -c 2000 "$d/err")"
@@ -91,6 +99,7 @@ count() {
 same() {
     local d=$1
     go "$@"
+    shift
     local what="$(basename "$d") $*"
     [ "$st" -eq 0 ] || fail "$what: status $st"
     cmp -s "$d/ref.con" "$d/con" || fail "$what: the console differs: $(cmp "$d/ref.con" "$d/con" 2>&1)"
@@ -209,6 +218,16 @@ done
 ref "$tmp/tiny"
 same "$tmp/tiny" FI_SHORT=7
 same "$tmp/tiny" FI_SHORT=7 FI_EINTR=1 FI_SEED=2
+
+# --- the console on a terminal, written out at every line: a failed
+# write-out loses that line and nothing else ---
+tty=1
+go "$tmp/tiny" FI_FDS=console
+[ "$st" -eq 0 ] && cmp -s "$tmp/tiny/ref.out" "$tmp/tiny/a.out" || fail "tiny, on a terminal: status $st, or a.out differs"
+k=$(sed -n 's/^calls.* write \([0-9]*\).*/\1/p' "$tmp/tiny/log")
+[ "${k:-0}" -ge 10 ] || fail "tiny, on a terminal: ${k:-no} console writes"
+for n in $(spread 8 "$k"); do quiet "$tmp/tiny" "$n"; done
+tty=
 
 # --- the Northridge record, 39 MB of records in some 70 write-outs: a
 # sample of its calls ---
