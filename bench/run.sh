@@ -5,10 +5,12 @@
 #
 #   bench/run.sh [-n RUNS] [WORKLOAD...]
 #
-# Workloads: W1 W2 W3 kaikoura (default: all).
+# Workloads: W1 W2 W3 numpy kaikoura (default: all).
 #   W1        5,000,000 samples, uneven steps of 0.05 to 0.15 ms (500 s)
 #   W2        1,001 samples, 0.6 s apart: 600 s, 12,000,002 records out
 #   W3        2,000,000 samples exactly on the 20 kHz grid, "%.17g" text
+#   numpy     2,000,000 samples, uneven steps of 0.05 to 0.15 ms, "%.18e"
+#             text as numpy.savetxt writes it by default (19 digits)
 #   kaikoura  the measured 200 Hz accelerogram, 65,536 samples over 327 s
 # RUNS (default 5, or $BENCH_RUNS) runs of each program, alternating.
 # LINDREL=/path/to/lindrel skips the build and times that binary.
@@ -34,17 +36,17 @@ while [ $# -gt 0 ]; do
     case $1 in
     -n) runs=$2; shift 2 ;;
     -n*) runs=${1#-n}; shift ;;
-    -h | --help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    W1 | W2 | W3 | kaikoura) sel+=("$1"); shift ;;
+    -h | --help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    W1 | W2 | W3 | numpy | kaikoura) sel+=("$1"); shift ;;
     *) echo "run.sh: unknown argument $1 (try -h)" >&2; exit 2 ;;
     esac
 done
 case $runs in '' | *[!0-9]* | 0) echo "run.sh: runs must be a positive number" >&2; exit 2 ;; esac
-[ ${#sel[@]} -gt 0 ] || sel=(W1 W2 W3 kaikoura)
+[ ${#sel[@]} -gt 0 ] || sel=(W1 W2 W3 numpy kaikoura)
 
 # Byte sizes of the generated workloads; gen.cpp makes the same bytes on
 # every machine, so a file of another size is stale or cut short.
-declare -A size=([W1]=126523578 [W2]=18831 [W3]=75519854)
+declare -A size=([W1]=126523578 [W2]=18831 [W3]=75519854 [numpy]=101000340)
 
 if [ ! -x /usr/bin/time ]; then
     echo "installing time (for peak memory)"
