@@ -69,7 +69,9 @@ check() {
             fuzzer_present || need+=("$(fuzzer_package)")
             ;;
         deb | release)
+            # cpack finds the binaries to give dpkg-shlibdeps with file
             have dpkg-shlibdeps || need+=(dpkg-dev)
+            have file || need+=(file)
             ;;
     esac
     case $task in
