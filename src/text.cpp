@@ -8,15 +8,43 @@
 // 1000.00015 lies below it, yet its 17 digits read 10000001500000000 and it
 // is written 1.0000002e+003.
 //
-// Rounding half up at 17 digits needs the first 18 digits of x, truncated:
-// the 18th decides alone. With x = m * 2^e (m < 2^53) and k chosen so that
-// x * 10^k lies in [10^17, 10^19), those digits are floor(m * 5^k * 2^(k+e)).
-// For k <= 32 the product m * 5^k fits in 128 bits, and for x < 2^128 so does
-// m * 2^e: that covers every x from about 1e-15 to 3.4e38 with one multiply
-// and one shift (fast18). Everything else, subnormals and the extremes
-// included, takes big integers (slow18). A record's numbers mostly take a
-// shorter road still, in doubles, that knows when it must hand over to
-// these (text_e_fast).
+// Three roads lead to the digits, the fastest first.
+//
+// 1. Records, x in [2^-49, 2^24) (about 1.8e-15 to 1.7e7): doubles. An
+//    exact power of ten 10^k (k <= 22), picked by the binary exponent,
+//    scales |x| so that Y = |x| * 10^k lies in [10^7, 10^9); its computed
+//    product is y. When y is above 99999999.5 the power one lower is taken
+//    instead (a threshold on |x| per binary exponent says so beforehand),
+//    and its product y' of Y' = Y / 10 is used. The eight written digits are
+//    N = round(y), taken by adding 2^52, except when y is exactly N + 1/2:
+//    that goes to road 2. Why this is right, with R the 17-digit rounding
+//    of x scaled as Y is (9 decimals when Y is in [10^7, 10^8)):
+//    (a) N - 1/2 and N + 1/2 are doubles (below 2^27, with 26 bits of
+//        fraction). Rounding to double is monotonic and keeps a double in
+//        place, so if y lies strictly between them, so does the exact Y:
+//        the product never lands on the other side of a half.
+//    (b) Rounding to 9 decimals is monotonic too and keeps N - 1/2, so
+//        R >= N - 1/2. R reaches N + 1/2 only for Y in [N + 1/2 - 5e-10,
+//        N + 1/2). Such a Y is above 2^23, where doubles are 2^-29 apart;
+//        half of that, 9.3e-10, exceeds 5e-10, so y would be N + 1/2 itself,
+//        which is handed over. So R rounds to N, and the 17-digit rounding
+//        never shows on this road.
+//    (c) The power one lower: y > 99999999.5 means Y > 99999999.5 by (a),
+//        so the digits carry to 1.0000000 in the next decade or lie in it.
+//        Y' is above 9999999.95: if it is 10^7 or more, (a) and (b) apply
+//        to y' as they stand; if not, y' rounds to N = 10^7 as well, the
+//        carried text. Otherwise y is at most 99999999.5, and N at most
+//        99999999: no carry to mend.
+//    So no margin is taken beyond the exact half. Tests cannot find a margin
+//    that is too thin, so this argument is the check.
+// 2. Rounding half up at 17 digits needs the first 18 digits of x,
+//    truncated: the 18th decides alone. With x = m * 2^e (m < 2^53) and k
+//    chosen so that x * 10^k lies in [10^17, 10^19), those digits are
+//    floor(m * 5^k * 2^(k+e)). For k <= 32 the product m * 5^k fits in 128
+//    bits, and for x < 2^128 so does m * 2^e: that covers every x from
+//    about 1e-15 to 3.4e38 with one multiply and one shift (fast18).
+// 3. Everything else, subnormals and the extremes included, takes big
+//    integers (slow18).
 #include "lindrel.h"
 
 #include <cmath>
@@ -25,7 +53,8 @@
 
 typedef unsigned __int128 u128;
 
-static const uint64_t p10[20] = {
+// 10^0 to 10^19 as integers
+static const uint64_t pow10_int[20] = {
     1ull, 10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
     100000000ull, 1000000000ull, 10000000000ull, 100000000000ull, 1000000000000ull,
     10000000000000ull, 100000000000000ull, 1000000000000000ull,
@@ -58,11 +87,11 @@ static bool fast18(uint64_t m, int e, uint64_t *q, int *k)
     } else {
         if (e > 74) return false;
         // x >= 10^18 is an integer below 2^128; 10^-kk is at most 10^21
-        u128 d = (u128)p10[-kk > 19 ? 19 : -kk];
+        u128 d = (u128)pow10_int[-kk > 19 ? 19 : -kk];
         for (int i = 19; i < -kk; i++) d *= 10;
         r = (uint64_t)(((u128)m << e) / d);
     }
-    if (r >= p10[18]) { r /= 10; kk--; }
+    if (r >= pow10_int[18]) { r /= 10; kk--; }
     *q = r;
     *k = kk;
     return true;
@@ -84,7 +113,7 @@ static void slow18(uint64_t m, int e, uint64_t *q, int *k)
             left -= s;
             u128 c = 0;
             for (int i = 0; i < n; i++) {
-                c += (u128)w[i] * p10[s];
+                c += (u128)w[i] * pow10_int[s];
                 w[i] = (uint64_t)c;
                 c >>= 64;
             }
@@ -93,7 +122,7 @@ static void slow18(uint64_t m, int e, uint64_t *q, int *k)
         int li = -e / 64, bi = -e % 64;
         uint64_t lo = li < n ? w[li] : 0, hi = li + 1 < n ? w[li + 1] : 0;
         uint64_t r = bi ? lo >> bi | hi << (64 - bi) : lo;
-        if (r >= p10[18]) { r /= 10; kk--; }
+        if (r >= pow10_int[18]) { r /= 10; kk--; }
         *q = r;
         *k = kk;
         return;
@@ -120,7 +149,7 @@ static void slow18(uint64_t m, int e, uint64_t *q, int *k)
     for (int i = n - 1; got < 18; i--) {
         int len = i == n - 1 ? top : 9;
         for (int j = len - 1; j >= 0 && got < 18; j--, got++)
-            r = r * 10 + (w[i] / (uint32_t)p10[j]) % 10;
+            r = r * 10 + (w[i] / (uint32_t)pow10_int[j]) % 10;
     }
     *q = r;
     *k = 18 - (top + 9 * (n - 1));
@@ -141,7 +170,7 @@ static void dec17(double x, uint64_t *r, int *d)
     if (!fast18(m, e, &q, &k)) slow18(m, e, &q, &k);
     uint64_t r17 = (q + 5) / 10;
     int dd = 18 - k;
-    if (r17 == p10[17]) { r17 = p10[16]; dd++; }
+    if (r17 == pow10_int[17]) { r17 = pow10_int[16]; dd++; }
     *r = r17;
     *d = dd;
 }
@@ -179,92 +208,131 @@ static char *exponent(char *b, int x)
     return b + 5;
 }
 
-// "0000" to "9999": four digits in one load.
+// "0000" to "9999" as little-endian words: four digits in one load. The
+// table (40 kB) stays in the caches of a long run; eight digits by integer
+// lanes in registers take no load, but a chain of six multiplies instead,
+// and measured slower.
 struct quads {
-    char c[10000][4];
-    constexpr quads() : c()
+    uint32_t w[10000];
+    constexpr quads() : w()
     {
-        for (int v = 0; v < 10000; v++)
-            for (int i = 3, u = v; i >= 0; i--, u /= 10) c[v][i] = (char)('0' + u % 10);
+        for (uint32_t v = 0; v < 10000; v++)
+            w[v] = (v / 1000 + 48) | (v / 100 % 10 + 48) << 8 | (v / 10 % 10 + 48) << 16 | (v % 10 + 48) << 24;
     }
 };
 static constexpr quads quad;
 
-// Eight digits of v (10^7 <= v < 10^8) as "d.ddddddd", nine bytes at s.
-static inline void eight(char *s, uint32_t v)
+// The eight digits of v (10^7 <= v < 10^8) as characters in one word, the
+// first digit in the lowest byte.
+static inline uint64_t ascii8(uint32_t v)
 {
     uint32_t hi = v / 10000, lo = v - hi * 10000;
-    s[0] = quad.c[hi][0];
-    memcpy(s + 1, quad.c[hi], 4);
-    s[1] = '.';
-    memcpy(s + 5, quad.c[lo], 4);
+    return quad.w[hi] | (uint64_t)quad.w[lo] << 32;
 }
 
-// A faster road still, for x in [2^-49, 2^24), about 1.8e-15 to 1.7e7:
-// y = x * 10^k with an exact power of ten lands in [10^7, 10^8) after one
-// rounding, within 2e-8 of the exact product. The written digits are y
-// rounded half up unless the 17-digit rounding could move y across a half;
-// that needs the fraction of y within 1e-9 of 0.5, so anything within 1e-7
-// of it takes the exact road instead.
+// "e" and the exponent text "+003" of x in the low five bytes of a word.
+static constexpr uint64_t exp_word(int x)
+{
+    const char *c = exps.c[x + 324];
+    uint64_t w = 'e';
+    for (int i = 0; i < 4; i++) w |= (uint64_t)(unsigned char)c[i] << (8 * i + 8);
+    return w;
+}
+
+// "d.ddddddde+XXX" at s from the eight digits r8 and the word of exp_word:
+// 14 bytes, and 3 more of no meaning after them, in four stores.
+static inline char *digits_e(char *s, uint32_t r8, uint64_t ex)
+{
+    uint64_t w = ascii8(r8);
+    memcpy(s + 1, &w, 8);
+    uint16_t d0 = (uint16_t)((w & 0xFF) | '.' << 8);
+    memcpy(s, &d0, 2);
+    memcpy(s + 9, &ex, 8);
+    return s + 14;
+}
+
+// Road 1 (see the top), one row per binary exponent.
 struct dblrow {
-    double p, q; // 10^k and 10^(k-1), both exact
-    int d;       // D for x below 10^(D)
+    double p[2];    // 10^k and 10^(k-1), both exact (k is 1 to 22)
+    uint64_t up;    // |x| from these bits up: fl(|x| * 10^k) > 99999999.5
+    uint64_t ex[2]; // exp_word for each power
 };
 static const int DBL_LO = 1023 - 49, DBL_HI = 1023 + 23;
+
+// The least bit pattern in the binary exponent be whose product with p
+// rounds above 99999999.5; the start of the next exponent when none does.
+static constexpr uint64_t up_from(int be, double p)
+{
+    uint64_t lo = (uint64_t)be << 52, hi = lo + (1ull << 52);
+    while (lo < hi) {
+        uint64_t mid = lo + (hi - lo) / 2;
+        if (std::bit_cast<double>(mid) * p > 99999999.5) hi = mid;
+        else lo = mid + 1;
+    }
+    return lo;
+}
+
 struct dbltab {
     dblrow r[DBL_HI - DBL_LO + 1];
     constexpr dbltab() : r()
     {
         for (int be = DBL_LO; be <= DBL_HI; be++) {
-            int est = ((be - 1023) * 78913) >> 18;
-            int k = 7 - est; // 1 to 22
+            int est = ((be - 1023) * 78913) >> 18; // x lies in [10^est, 10^(est+2))
+            int k = 7 - est;
             double p = 1, q = 1;
             for (int i = 0; i < k; i++) p *= 10;
             for (int i = 1; i < k; i++) q *= 10;
-            r[be - DBL_LO] = {p, q, est + 1};
+            r[be - DBL_LO] = {{p, q}, up_from(be, p), {exp_word(est), exp_word(est + 1)}};
         }
     }
 };
 static constexpr dbltab dbl;
 
-// Eight digits and the exponent D - 1: "d.ddddddde+XXX", 14 bytes at s.
-static inline void eight_e(char *s, uint32_t r8, int d)
-{
-    if (r8 == 100000000) { r8 = 10000000; d++; }
-    eight(s, r8);
-    exponent(s + 9, d - 1);
-}
-
 static int text_e_slow(char *b, double x);
 
-static inline int text_e_fast(char *b, double x)
+// Road 1 for "%14.7e" of x at *s, whose first byte already holds a minus
+// sign: the digits overwrite it when x has none. Moves *s to the end of the
+// text and may store 3 bytes past it. False, with *s unchanged, when x is
+// not for road 1.
+static inline bool fast_e(char **s, double x)
 {
     uint64_t bits;
     memcpy(&bits, &x, 8);
     unsigned be = (unsigned)(bits >> 52) & 0x7ff;
-    if (be - DBL_LO > (unsigned)(DBL_HI - DBL_LO)) return text_e_slow(b, x);
+    if (be - DBL_LO > (unsigned)(DBL_HI - DBL_LO)) return false;
     const dblrow &f = dbl.r[be - DBL_LO];
-    int neg = (int)(bits >> 63);
-    double ax;
     uint64_t abits = bits & ~(1ull << 63);
+    unsigned up = abits >= f.up;
+    double ax;
     memcpy(&ax, &abits, 8);
-    double y = ax * f.p, yq = ax * f.q;
-    bool up = y >= 1e8;
-    y = up ? yq : y;
-    // adding 2^52 rounds y to an integer, which the low bits then hold
+    double y = ax * f.p[up];
+    // adding 2^52 rounds y to an integer, which the low bits then hold; the
+    // fraction is exact, from -1/2 to 1/2, and 1/2 either way goes to road 2
     double z = y + 0x1p52;
-    double fr = y - (z - 0x1p52); // -0.5 to 0.5
-    if (!(fr < 0.5 - 1e-7 && fr > -0.5 + 1e-7)) return text_e_slow(b, x);
-    uint64_t zb;
+    double fr = y - (z - 0x1p52);
+    uint64_t fb, zb;
+    memcpy(&fb, &fr, 8);
+    if (fb << 1 == 0x3FE0000000000000ull << 1) return false;
     memcpy(&zb, &z, 8);
-    b[0] = '-';
-    eight_e(b + neg, (uint32_t)zb, f.d + up);
-    return 14 + neg;
+    *s = digits_e(*s + (bits >> 63), (uint32_t)zb, f.ex[up]);
+    return true;
 }
 
-int text_e(char *b, double x) { return text_e_fast(b, x); }
+// Any x, as fast_e writes it; returns the end.
+static char *num_e(char *s, double x)
+{
+    return fast_e(&s, x) ? s : s + text_e_slow(s, x);
+}
 
-// Zero, the extremes and the non-finite values.
+// The text at b, which needs room for 3 bytes more.
+int text_e(char *b, double x)
+{
+    *b = '-';
+    return (int)(num_e(b, x) - b);
+}
+
+// Zero, the extremes, the non-finite values and the halves of road 1, with
+// num_e's license to store past the text.
 static int text_e_slow(char *b, double x)
 {
     if (x != x || x - x != 0) return text_fp(b, x, 'e', 7);
@@ -277,8 +345,9 @@ static int text_e_slow(char *b, double x)
     uint64_t r;
     int d;
     dec17(x, &r, &d);
-    eight_e(s, (uint32_t)((r + 500000000) / 1000000000), d);
-    return (int)(s + 14 - b);
+    uint32_t r8 = (uint32_t)((r + 500000000) / 1000000000);
+    if (r8 == 100000000) { r8 = 10000000; d++; }
+    return (int)(digits_e(s, r8, exp_word(d - 1)) - b);
 }
 
 // Any precision, and the non-finite markers, character by character.
@@ -469,20 +538,55 @@ void print(stream *s, const char *fmt, ...)
     if (s->tty && ok) flush(s);
 }
 
-// One record: "\n %14.7e %14.7e" with the line end already expanded.
+// Text written in place at the end of a stream's buffer, bypassing put:
+// room() makes space for up to max characters (counted as put counts them,
+// before line feeds expand), writing the buffer out first when it might not
+// hold them; the caller writes the bytes, line ends already expanded, and
+// took() counts them in, lf being the line feeds among them. The buffer is
+// then written out a little before it is full rather than when the next
+// character arrives, which changes where the writes cut the text and
+// nothing else. Writing in place may store a few bytes past the text:
+// the buffer holds 2 * lim bytes and at most 2 * (lim - max) are in use.
+static inline char *room(stream *s, size_t max)
+{
+    if (s->chars + max > s->lim) flush(s);
+    return s->buf + s->n;
+}
+
+static inline void took(stream *s, const char *end, size_t lf)
+{
+    size_t n = (size_t)(end - (s->buf + s->n));
+    s->n += n;
+    s->chars += n - lf;
+}
+
+// A record that write_record leaves: written whole, by whichever roads its
+// numbers need, after the buffer is written out if it has to be.
+[[gnu::noinline]] static void slow_record(double tt, double v)
+{
+    stream *s = fp[1];
+    char *b = room(s, 33);
+    memcpy(b, "\r\n -", 4);
+    char *e = num_e(b + 3, tt);
+    memcpy(e, " -", 2);
+    took(s, num_e(e + 1, v), 1);
+}
+
+// One record: "\n %14.7e %14.7e", at most 33 characters, one line feed.
+// Nearly every record has room in the buffer and takes road 1 for both
+// numbers: no call on the way; any other record starts over in slow_record.
 void write_record(double tt, double v)
 {
     stream *s = fp[1];
-    if (s->chars + 33 > s->lim) flush(s);
+    if (s->chars + 33 > s->lim) return slow_record(tt, v);
     char *b = s->buf + s->n;
-    b[0] = '\r';
-    b[1] = '\n';
-    b[2] = ' ';
-    int n = 3 + text_e_fast(b + 3, tt);
-    b[n++] = ' ';
-    n += text_e_fast(b + n, v);
-    s->n += n;
-    s->chars += n - 1;
+    memcpy(b, "\r\n -", 4);
+    char *e = b + 3;
+    if (!fast_e(&e, tt)) return slow_record(tt, v);
+    memcpy(e, " -", 2);
+    e++;
+    if (!fast_e(&e, v)) return slow_record(tt, v);
+    took(s, e, 1);
 }
 
 // Ends the run: writes out and closes the resampled file, reports a failed

@@ -48,6 +48,7 @@ static double hard(uint64_t u)
     static const char *tail4[] = {"5", "4999999999995", "499999999999", "5000000000001", "4", "45", "4999999", "6"};
     bool four = u & 1;
     std::string s = std::to_string(four ? 1000 + (u >> 1) % 9000 : 10000000 + (u >> 1) % 90000000);
+    if ((u >> 44 & 15) == 0) s = four ? "9999" : "99999999"; // the carry into the next decade
     s += (four ? tail4 : tail8)[(u >> 28) % 8];
     int e = (int)((u >> 31) % 636) - 326;
     std::string t = s.substr(0, 1) + "." + s.substr(1) + "e" + std::to_string(e);

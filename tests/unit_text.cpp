@@ -572,12 +572,14 @@ TEST(text_diff, against_reference)
         t.check(below(2) ? -v : v);
     }
 
-    // every decade: 1, 5 and 9.9999999 of it with neighbours, and random
-    // 17-digit values in it
+    // every decade: 1, 5, 9.9999999 and 9.99999995 of it with neighbours
+    // (the last is where the record's double product takes the next power
+    // of ten), and random 17-digit values in it
     for (int e = -324; e <= 308; e++) {
         t.around(decimal("1", e), 3);
         t.around(decimal("5", e), 3);
         t.around(decimal("99999999", e), 3);
+        t.around(decimal("999999995", e), 4);
         for (int i = 0; i < n(40); i++) t.check(decimal(digits(17), e));
     }
 
