@@ -1,10 +1,12 @@
 /* Fault injection for read, write and close, loaded with LD_PRELOAD.
  *
- *   FI_OP=read|write|close|any  the kind of call to fail; "any" counts the
- *                               three kinds together, otherwise each kind
- *                               has its own count
- *   FI_N=N                      fail the Nth counted call of FI_OP (from 1)
- *                               without making it; 0 or unset: fail none
+ *   FI_OP=KINDS                 the kinds of call to fail: read, write,
+ *                               close, or several joined by commas, each
+ *                               kind counted on its own; or any, the
+ *                               three kinds counted together
+ *   FI_N=N                      fail the Nth call of each kind in FI_OP
+ *                               (from 1) without making it; 0 or unset:
+ *                               fail none
  *   FI_ERR=EIO|ENOSPC           its errno (default EIO)
  *   FI_FDS=data|console|all     which descriptors are seen at all: 3 and
  *                               up, 0 to 2, or every one (default all);
@@ -36,22 +38,23 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-enum { READ, WRITE, CLOSE, ANY };
+enum { READ, WRITE, CLOSE };
 enum { NFD = 1024 };
 
-static int ready, op = -1, err = EIO, fds, eintr, logfd = -1;
+static int ready, kinds, any, err = EIO, fds, eintr, logfd = -1;
 static long nth, shortk, calls[3], total;
 static unsigned long seed = 1;
 static long moved[NFD];
 static char pending[NFD];
 
-static void setup(void)
+__attribute__((constructor)) static void setup(void)
 {
     const char *s;
     ready = 1;
     if ((s = getenv("FI_OP"))) {
-        op = !strcmp(s, "read") ? READ : !strcmp(s, "write") ? WRITE : !strcmp(s, "close") ? CLOSE
-           : !strcmp(s, "any") ? ANY : -1;
+        any = strstr(s, "any") != 0;
+        kinds = (strstr(s, "read") ? 1 << READ : 0) | (strstr(s, "write") ? 1 << WRITE : 0)
+              | (strstr(s, "close") ? 1 << CLOSE : 0);
     }
     if ((s = getenv("FI_N"))) nth = atol(s);
     if ((s = getenv("FI_ERR"))) err = !strcmp(s, "ENOSPC") ? ENOSPC : EIO;
@@ -91,8 +94,8 @@ static const char *names[] = {"read", "write", "close"};
 static int hit(int kind, int fd)
 {
     long n = ++calls[kind];
-    if (op == ANY) n = ++total;
-    else if (op != kind) return 0;
+    if (any) n = ++total;
+    else if (!(kinds & 1 << kind)) return 0;
     if (n != nth) return 0;
     if (logfd >= 0) {
         char b[128], *p = str(b, "fail ");

@@ -213,6 +213,28 @@ for kind in read write; do
     for n in $(spread 3 "${made[$kind]}"); do inject "$tmp/small" $kind "$n" FI_SHORT=262144; done
 done
 
+# --- a read and then a write-out that fail in the same run: the walk
+# over what was read stops at the failed write-out, and both are reported,
+# the read first ---
+for n in 2 3; do
+    d=$tmp/small
+    go "$d" FI_FDS=data FI_OP=read,write FI_N="$n"
+    runs=$((runs + 2))
+    what="small: read $n and write $n fail"
+    br=$(sed -n 's/^fail read .* after //p' "$d/log")
+    bw=$(sed -n 's/^fail write .* after //p' "$d/log")
+    [ -n "$br" ] && [ -n "$bw" ] || fail "$what: not both calls were made ($(cat "$d/log"))"
+    [ "$st" -eq 1 ] || bad "$what: status $st"
+    head -c "$br" "$d/in.txt" > "$tmp/pre/in.txt"
+    go "$tmp/pre"
+    printf '%s%s' "$rline" "$wline" >> "$tmp/pre/con"
+    cmp -s "$tmp/pre/con" "$d/con" ||
+        bad "$what: the console is not that of the first $br bytes and both lines: $(tail -c 120 "$d/con" | od -c | tail -5)"
+    s=$(size "$d/a.out")
+    [ "$s" -ge "$bw" ] && [ "$s" -lt "$(size "$tmp/pre/a.out")" ] && cmp -s -n "$s" "$tmp/pre/a.out" "$d/a.out" ||
+        bad "$what: a.out ($s bytes) is not a proper prefix of that of the first $br bytes: $(cmp "$tmp/pre/a.out" "$d/a.out" 2>&1)"
+done
+
 # --- transfers of 1 to 7 bytes, with and without interruptions, on the
 # console too ---
 ref "$tmp/tiny"
