@@ -45,22 +45,25 @@ opened=$' File: a.out opened. \r\n'
 busy=$' Failed to open file: a.out (in use by another run) \r\n'
 
 # --- the first run: 3,000 s at 20 kHz, 60 million records, about 2 GB;
-# it holds the lock once it has written records ---
+# it holds the lock once it has written records. It is stopped while the
+# others run (a stopped process keeps its locks), so that it writes little.
 printf '0 0\n3000 1\n' > "$tmp/held/long.in"
 (cd "$tmp/held" && exec "$bin" long.in) > "$tmp/held/long.con" 2>&1 &
 first=$!
 pids+=("$first")
 a=$tmp/held/a.out
 until_ '[ "$(size "$a")" -ge 1048576 ]' || fail "a.out of the first run holds $(size "$a") bytes after 30 s"
+kill -STOP "$first"
+before=$(size "$a")
 
 # --- a second run in the same directory gets no further than a.out ---
 go "$tmp/held"
-before=$(size "$a")
 [ "$st" -eq 1 ] || fail "the second run ended with status $st"
 # the clean console up to the line for a.out, and the in-use line there
 clean=$(cat "$tmp/clean/con")
 printf '%s%s' "${clean%%"$opened"*}" "$busy" | cmp -s - "$tmp/held/con" ||
     fail "console of the second run: $(tail -c 200 "$tmp/held/con" | od -c | tail -8)"
+[ "$(size "$a")" -eq "$before" ] || fail "the second run changed the size of a.out from $before to $(size "$a") bytes"
 
 # --- meanwhile, a run in another directory goes through ---
 go "$tmp/other"
@@ -68,11 +71,10 @@ go "$tmp/other"
 cmp -s "$tmp/clean/con" "$tmp/other/con" || fail "console of the run in another directory differs from a clean run's"
 cmp -s "$tmp/clean/a.out" "$tmp/other/a.out" || fail "a.out of the run in another directory differs from a clean run's"
 
-# the first run goes on writing, and what it wrote stays a prefix of the
-# true records: had the second run emptied the file, the first run's next
-# write-out would have left a hole of zeros behind it
+# the first run goes on writing, and all it wrote is a prefix of the true
+# records: nothing of the second run's is in it
+kill -CONT "$first"
 until_ '[ "$(size "$a")" -gt "$before" ]' || fail "a.out of the first run stopped growing at $before bytes"
-kill -0 "$first" 2>/dev/null || fail "the first run ended early"
 kill -KILL "$first"
 wait "$first" 2>/dev/null || true
 cut=$(size "$a")
@@ -113,4 +115,4 @@ go "$tmp/null"
 cmp -s "$tmp/clean/con" "$tmp/null/con" || fail "console of the second run on the null device differs from a clean run's"
 kill -0 "$first" 2>/dev/null || fail "the first run on the null device ended: $(tr -d '\r' < "$tmp/null/long.con" | tail -3)"
 [ -L "$tmp/null/a.out" ] || fail "a.out, a link to the null device, was replaced"
-echo "lock: ok"
+echo "lock: ok (the first run stopped at $before bytes, killed at $cut)"
