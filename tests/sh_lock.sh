@@ -16,8 +16,10 @@ bin=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
-    for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
+    for p in "${pids[@]}"; do
+        kill -KILL "$p" 2>/dev/null || true
+        wait "$p" 2>/dev/null || true
+    done
     rm -rf "$tmp"
 }
 trap cleanup EXIT
