@@ -128,7 +128,7 @@ TEST(scan_strtod, random_digits)
     std::mt19937_64 r(20261211);
     checker check;
     char d[32], b[96];
-    const long count = slow ? 300000 : 10000000;
+    const long count = slow ? 2000000 : 10000000;
     for (long k = 0; k < count && check.bad < 10; k++) {
         int n = 15 + (int)(r() % 11);
         random_digits(r, d, n);
@@ -209,7 +209,7 @@ TEST(scan_strtod, halfway_points)
                                 0x433FFFFFFFFFFFFFull,
                                 0x3FF0000000000000ull,
                                 0x44B52D02C7E14AF6ull};       // 1e23
-    const long count = slow ? 20000 : 600000;
+    const long count = slow ? 100000 : 600000;
     for (long k = 0; k < count && check.bad < 10; k++) {
         uint64_t x;
         switch (k % 4) {
@@ -248,7 +248,7 @@ TEST(scan_strtod, runs_of_zeros_and_nines)
     std::mt19937_64 r(99);
     checker check;
     char b[400], d[360];
-    const long count = slow ? 20000 : 400000;
+    const long count = slow ? 200000 : 400000;
     for (long k = 0; k < count && check.bad < 10; k++) {
         int lead = 1 + (int)(r() % 19);
         random_digits(r, d, lead);
