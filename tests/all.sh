@@ -8,6 +8,7 @@
 # records must come out of every build.
 set -eu
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh tests
 jobs=$(nproc)
 run() {
     local dir=$1; shift

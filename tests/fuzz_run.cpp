@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     }
     unlink(name.c_str());
     con.fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    fp[1] = open_output("/dev/null");
+    bool busy;
+    fp[1] = open_output("/dev/null", &busy);
     if (con.fd < 0 || !fp[1]) {
         perror("/dev/null");
         abort();
