@@ -239,8 +239,8 @@ static constexpr uint64_t exp_word(int x)
     return w;
 }
 
-// "d.ddddddde+XXX" at s from the eight digits r8 and the word of exp_word:
-// 14 bytes, and 3 more of no meaning after them, in four stores.
+// "d.ddddddde+XXX" at s from the eight digits r8 and the word ex of
+// exp_word, in three stores: 14 bytes, then the three high bytes of ex.
 static inline char *digits_e(char *s, uint32_t r8, uint64_t ex)
 {
     uint64_t w = ascii8(r8);
@@ -292,9 +292,9 @@ static int text_e_slow(char *b, double x);
 
 // Road 1 for "%14.7e" of x at *s, whose first byte already holds a minus
 // sign: the digits overwrite it when x has none. Moves *s to the end of the
-// text and may store 3 bytes past it. False, with *s unchanged, when x is
-// not for road 1.
-static inline bool fast_e(char **s, double x)
+// text, and stores the three bytes of after (in its bits 40 to 63) past it.
+// False, with *s unchanged, when x is not for road 1.
+static inline bool fast_e(char **s, double x, uint64_t after)
 {
     uint64_t bits;
     memcpy(&bits, &x, 8);
@@ -314,14 +314,15 @@ static inline bool fast_e(char **s, double x)
     memcpy(&fb, &fr, 8);
     if (fb << 1 == 0x3FE0000000000000ull << 1) return false;
     memcpy(&zb, &z, 8);
-    *s = digits_e(*s + (bits >> 63), (uint32_t)zb, f.ex[up]);
+    *s = digits_e(*s + (bits >> 63), (uint32_t)zb, f.ex[up] | after);
     return true;
 }
 
-// Any x, as fast_e writes it; returns the end.
+// Any x, as fast_e writes it with three bytes of no meaning after it;
+// returns the end.
 static char *num_e(char *s, double x)
 {
-    return fast_e(&s, x) ? s : s + text_e_slow(s, x);
+    return fast_e(&s, x, 0) ? s : s + text_e_slow(s, x);
 }
 
 // The text at b, which needs room for 3 bytes more.
@@ -538,26 +539,26 @@ void print(stream *s, const char *fmt, ...)
     if (s->tty && ok) flush(s);
 }
 
-// Text written in place at the end of a stream's buffer, bypassing put:
+// Text written in place at the end of a stream's buffer, bypassing put.
 // room() makes space for up to max characters (counted as put counts them,
 // before line feeds expand), writing the buffer out first when it might not
-// hold them; the caller writes the bytes, line ends already expanded, and
-// took() counts them in, lf being the line feeds among them. The buffer is
-// then written out a little before it is full rather than when the next
-// character arrives, which changes where the writes cut the text and
-// nothing else. Writing in place may store a few bytes past the text:
-// the buffer holds 2 * lim bytes and at most 2 * (lim - max) are in use.
+// hold them; the caller stores the bytes, line ends already expanded, and
+// took() counts in the len bytes stored, lf of them line feeds, each one a
+// character with its carriage return. So the buffer is written out a little
+// before it is full rather than when the next character arrives, which moves
+// the places where the writes cut the text and changes nothing else. The
+// caller may store a few bytes past its text: the buffer holds 2 * lim
+// bytes, and at most 2 * (lim - max) are in use.
 static inline char *room(stream *s, size_t max)
 {
     if (s->chars + max > s->lim) flush(s);
     return s->buf + s->n;
 }
 
-static inline void took(stream *s, const char *end, size_t lf)
+static inline void took(stream *s, size_t len, size_t lf)
 {
-    size_t n = (size_t)(end - (s->buf + s->n));
-    s->n += n;
-    s->chars += n - lf;
+    s->n += len;
+    s->chars += len - lf;
 }
 
 // A record that write_record leaves: written whole, by whichever roads its
@@ -569,7 +570,8 @@ static inline void took(stream *s, const char *end, size_t lf)
     memcpy(b, "\r\n -", 4);
     char *e = num_e(b + 3, tt);
     memcpy(e, " -", 2);
-    took(s, num_e(e + 1, v), 1);
+    e = num_e(e + 1, v);
+    took(s, (size_t)(e - b), 1);
 }
 
 // One record: "\n %14.7e %14.7e", at most 33 characters, one line feed.
@@ -582,11 +584,11 @@ void write_record(double tt, double v)
     char *b = s->buf + s->n;
     memcpy(b, "\r\n -", 4);
     char *e = b + 3;
-    if (!fast_e(&e, tt)) return slow_record(tt, v);
-    memcpy(e, " -", 2);
+    // the time's text ends with the blank and the value's minus sign
+    if (!fast_e(&e, tt, (uint64_t)' ' << 40 | (uint64_t)'-' << 48)) return slow_record(tt, v);
     e++;
-    if (!fast_e(&e, v)) return slow_record(tt, v);
-    took(s, e, 1);
+    if (!fast_e(&e, v, 0)) return slow_record(tt, v);
+    took(s, (size_t)(e - b), 1);
 }
 
 // Ends the run: writes out and closes the resampled file, reports a failed
