@@ -548,10 +548,12 @@ void print(stream *s, const char *fmt, ...)
 // before it is full rather than when the next character arrives, which moves
 // the places where the writes cut the text and changes nothing else. The
 // caller may store a few bytes past its text: the buffer holds 2 * lim
-// bytes, and at most 2 * (lim - max) are in use.
+// bytes, and at most 2 * (lim - max) are in use. When that write-out fails,
+// room() gives null and the text is dropped: the bytes in the file stay a
+// prefix of the text, with only the lost buffer missing at their end.
 static inline char *room(stream *s, size_t max)
 {
-    if (s->chars + max > s->lim) flush(s);
+    if (s->chars + max > s->lim && !flush(s)) return nullptr;
     return s->buf + s->n;
 }
 
@@ -567,6 +569,7 @@ static inline void took(stream *s, size_t len, size_t lf)
 {
     stream *s = fp[1];
     char *b = room(s, 33);
+    if (!b) return; // the walk stops at a failed write-out
     memcpy(b, "\r\n -", 4);
     char *e = num_e(b + 3, tt);
     memcpy(e, " -", 2);

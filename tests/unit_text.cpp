@@ -439,6 +439,35 @@ TEST(record, many)
     EXPECT_TRUE(r == want);
 }
 
+// A write-out of the resampled file that fails loses its buffer, and the
+// record that caused it is not written either: what reaches the file stays
+// a prefix of the records. Here the first write-out fails and the later
+// ones work, so the file holds exactly the records after the lost ones.
+TEST(record, failed_writeout)
+{
+    std::string path = "/tmp/lindrel_fail_" + std::to_string(getpid()) + ".out";
+    stream *keep = fp[1];
+    bool busy;
+    fp[1] = open_output(path.c_str(), &busy);
+    ASSERT_NE(fp[1], nullptr);
+    os_file fd = fp[1]->fd;
+    fp[1]->fd = NO_FILE;
+    int i = 0;
+    while (!fp[1]->bad) write_record((double)i++ * dt, 0.5);
+    fp[1]->fd = fd;
+    std::string want;
+    for (int k = i; k < i + 3; k++) {
+        write_record((double)k * dt, 0.5);
+        want += ref_record((double)k * dt, 0.5);
+    }
+    sink con(true);
+    writeout(&con.s, fp[1]);
+    fp[1] = keep;
+    EXPECT_EQ(con.bytes(), "\r\n Failed to write file: " + std::string(fname[1]) + " \r\n");
+    EXPECT_GT(i, 10000);
+    EXPECT_EQ(take_file(path), want);
+}
+
 // The step line and the first record of a run with an empty store.
 TEST(record, step_line)
 {
