@@ -261,6 +261,8 @@ static const int DBL_LO = 1023 - 49, DBL_HI = 1023 + 23;
 
 // The least bit pattern in the binary exponent be whose product with p
 // rounds above 99999999.5; the start of the next exponent when none does.
+// The compiler evaluates it with the same correctly rounded products as
+// the processor, and a bisection finds the edge since rounding is monotonic.
 static constexpr uint64_t up_from(int be, double p)
 {
     uint64_t lo = (uint64_t)be << 52, hi = lo + (1ull << 52);
