@@ -89,7 +89,8 @@ void write_record(double tt, double v);
 int finish(int status);
 
 // Number text, for the records and for tests. text_e writes v as "%14.7e"
-// does (14 or 15 bytes); text_fp writes it under conversion 'e' or 'g' with
+// does (14 or 15 bytes, and it may store 3 bytes more after them: b needs
+// 18); text_fp writes it under conversion 'e' or 'g' with
 // precision p, without the field's blanks (at most 40 bytes for p <= 17).
 // Both return the length written.
 int text_e(char *b, double v);
