@@ -55,7 +55,8 @@ struct model_store {
 inline model_store model_read(const unsigned char *s, size_t n)
 {
     model_store m;
-    size_t p = 0;
+    // a UTF-8 byte-order mark is skipped at the very start, nowhere else
+    size_t p = n >= 3 && s[0] == 0xEF && s[1] == 0xBB && s[2] == 0xBF ? 3 : 0;
     auto next = [&](double *v) {
         while (p < n && (s[p] == ' ' || (s[p] >= 9 && s[p] <= 13))) p++;
         bool ok;
