@@ -58,6 +58,7 @@ mkdir -p "$work/boot"
 # The server would leave a few seconds after its last client, and a run
 # that starts just then can fail before the program does anything (status
 # 1, no console): keep it until the end.
+"${wine%64}server" -w
 "${wine%64}server" -p
 
 t=$SECONDS
