@@ -14,6 +14,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cwchar>
+
 static HANDLE h(os_file f) { return (HANDLE)f; }
 
 // The command line as UTF-8: Windows caps it at 32,767 wide characters,
@@ -61,13 +63,34 @@ bool os_isatty(os_file f)
     return f != NO_FILE && GetFileType(h(f)) == FILE_TYPE_CHAR && GetConsoleMode(h(f), &mode);
 }
 
+static const int WNAME = 32768;
+
 // UTF-8 to a wide name; false for an empty name or bytes that are not UTF-8.
+// A path of MAX_PATH (260) characters or more is refused by the plain form
+// of the file calls, while Linux takes names of up to 4095 bytes. Such a
+// name is made absolute and given the \\?\ prefix, which lifts the limit
+// to the 32,767 characters of Windows itself.
 static bool wide(const char *name, wchar_t *w, int cap)
 {
-    return name[0] && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, w, cap) > 0;
+    int n = name[0] ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, w, cap) : 0;
+    if (n <= 0) return false;
+    static wchar_t full[WNAME];
+    DWORD m = GetFullPathNameW(w, WNAME, full, nullptr);
+    if (m == 0 || m < MAX_PATH) return true; // as it stands
+    if (m + 8 > (DWORD)cap) return false;
+    // already a device or prefixed path (\\.\, \\?\): nothing to add
+    if (full[0] == L'\\' && full[1] == L'\\' && (full[2] == L'.' || full[2] == L'?') && full[3] == L'\\') {
+        std::wmemcpy(w, full, m + 1);
+        return true;
+    }
+    // C:\x becomes \\?\C:\x, and \\server\share\x becomes \\?\UNC\server\share\x
+    bool unc = full[0] == L'\\' && full[1] == L'\\';
+    const wchar_t *pre = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
+    size_t lp = std::wcslen(pre), skip = unc ? 1 : 0;
+    std::wmemcpy(w, pre, lp);
+    std::wmemcpy(w + lp, full + skip, m - skip + 1);
+    return true;
 }
-
-static const int WNAME = 32768;
 
 os_file os_open_read(const char *name)
 {
