@@ -70,7 +70,11 @@ os_file os_open_write(const char *name, bool *busy)
             close(fd);
             return NO_FILE;
         }
-        if (ftruncate(fd, 0) != 0) {
+        // An empty file is not truncated: on ext4 a truncation to zero
+        // marks the file for write-back at close (the guard against
+        // replace-by-truncate data loss), which would cost a large run a
+        // pause at the end for nothing.
+        if (st.st_size > 0 && ftruncate(fd, 0) != 0) {
             close(fd);
             return NO_FILE;
         }
