@@ -385,7 +385,7 @@ static const size_t CHUNK = 1 << 20;
 static const size_t KEEP = MAX_CHARS + 2;
 static unsigned char buf[CHUNK + KEEP];
 static size_t p, n;
-static bool eof, started;
+static bool eof;
 
 static bool ws[256];
 
@@ -402,12 +402,6 @@ static void fill()
         if (r > 0) n += (size_t)r;
     }
     buf[n] = 0; // not white space: ends every run of it
-    // Notepad and many spreadsheet exports begin a UTF-8 file with a
-    // byte-order mark; it is no part of the first number.
-    if (!started) {
-        started = true;
-        if (n >= 3 && memcmp(buf, "\xEF\xBB\xBF", 3) == 0) p = 3;
-    }
 }
 
 static void skip()
@@ -434,7 +428,7 @@ void reset_history()
     for (int32_t k = 0; k <= last; k++) t[k] = a[k] = 0;
     t[0] = a[0] = 0;
     last = nt = 0;
-    full = eof = started = rfail = false;
+    full = eof = rfail = false;
     p = n = 0;
     buf[0] = 0;
 }
@@ -446,6 +440,10 @@ void read_history()
     // millions of samples are stored
     os_advise_huge(t, sizeof t);
     os_advise_huge(a, sizeof a);
+    // Notepad and many spreadsheet exports begin a UTF-8 file with a
+    // byte-order mark; it is no part of the first number.
+    fill();
+    if (n >= 3 && memcmp(buf, "\xEF\xBB\xBF", 3) == 0) p = 3;
     int32_t i = 0;
     nt = 0;
     for (;;) {
